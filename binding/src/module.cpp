@@ -1,0 +1,83 @@
+// The door of remitrax._core: the exported entry point, the module definition and the one
+// exec step that fills a new module object.
+#include <Python.h>
+
+#include "errors.hpp"
+#include "native.hpp"
+
+namespace remitrax::binding {
+
+namespace {
+
+// Appends `name` to the module's __all__ (made on first use), then sets the attribute.
+void add(PyObject* module, const char* name, Ref value) {
+    Ref all(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
+            throw PythonError();
+        }
+        PyErr_Clear();
+        all = Ref(PyList_New(0));
+        if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) {
+            throw PythonError();
+        }
+    }
+    if (!PyList_Check(all.get())) {
+        PyErr_SetString(PyExc_TypeError, "`__all__` must be a list");
+        throw PythonError();
+    }
+    Ref text(PyUnicode_FromString(name));
+    if (!text || PyList_Append(all.get(), text.get()) < 0) {
+        PyErr_Clear();
+        throw InternalFault("could not append to `__all__`");
+    }
+    if (PyObject_SetAttrString(module, name, value.get()) < 0) {
+        throw PythonError();
+    }
+}
+
+// Adds the module's contents in their fixed order; the first failure ends the import and
+// leaves what was added in the half-built module, which the interpreter discards.
+void core_module(PyObject* module) {
+    add(module, "ParseError", Ref::borrow(parse_error_type()));
+    add(module, "SpecError", Ref::borrow(spec_error_type()));
+}
+
+int exec_core(PyObject* module) {
+    return guarded(-1, [&] {
+        if (module == nullptr) {
+            return -1;
+        }
+        if (!PyModule_Check(module)) {
+            PyErr_SetString(PyExc_TypeError, "expected a module object");
+            return -1;
+        }
+        core_module(module);
+        return 0;
+    });
+}
+
+PyModuleDef_Slot core_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_core)},
+    {0, nullptr},
+};
+
+PyModuleDef core_def = {
+    PyModuleDef_HEAD_INIT,
+    "_core",
+    "The `remitrax._core` extension module.",
+    0,
+    nullptr,
+    core_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+
+}  // namespace remitrax::binding
+
+extern "C" PyMODINIT_FUNC PyInit__core() {
+    return PyModuleDef_Init(&remitrax::binding::core_def);
+}
