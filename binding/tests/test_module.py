@@ -1,0 +1,62 @@
+"""The extension module's start-up: its names, its docstring and its exception types."""
+
+import sys
+
+import pytest
+
+import remitrax
+from remitrax import _core
+
+PARSE_ERROR_DOC = (
+    "Input that cannot be indexed: its delimiters cannot be read or it exceeds the size "
+    "limit; the message says what was found and where."
+)
+SPEC_ERROR_DOC = (
+    "A spec that cannot be loaded or patched; the message names the rule, the loop and "
+    "key, and the datum."
+)
+
+
+def test_module_lists_its_names_in_order():
+    assert _core.__all__ == ["ParseError", "SpecError"]
+    assert remitrax.__all__ == _core.__all__
+    for name in _core.__all__:
+        assert name in dir(_core)
+        assert getattr(remitrax, name) is getattr(_core, name)
+
+
+def test_module_docstring_and_contents():
+    assert _core.__doc__ == "The `remitrax._core` extension module."
+    assert _core.__name__ == "remitrax._core"
+    public = {name for name in dir(_core) if not name.startswith("__")}
+    assert public == set(_core.__all__)
+
+
+@pytest.mark.parametrize(
+    ("name", "doc"), [("ParseError", PARSE_ERROR_DOC), ("SpecError", SPEC_ERROR_DOC)]
+)
+def test_exception_types(name, doc):
+    exc = getattr(_core, name)
+    assert exc.__module__ == "remitrax"
+    assert exc.__name__ == name
+    assert exc.__qualname__ == name
+    assert exc.__doc__ == doc
+    assert issubclass(exc, ValueError)
+    assert exc.__bases__ == (ValueError,)
+    with pytest.raises(ValueError, match="^what went wrong$") as caught:
+        raise exc("what went wrong")
+    assert caught.value.args == ("what went wrong",)
+
+
+def test_second_import_adds_the_same_exception_types():
+    first = (_core.ParseError, _core.SpecError)
+    saved = sys.modules.pop("remitrax._core")
+    try:
+        import importlib
+
+        again = importlib.import_module("remitrax._core")
+        assert again is not saved
+        assert again.__all__ == ["ParseError", "SpecError"]
+        assert (again.ParseError, again.SpecError) == first
+    finally:
+        sys.modules["remitrax._core"] = saved
