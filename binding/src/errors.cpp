@@ -18,8 +18,7 @@ struct ExceptionSpec {
 // Creates a type once per process. The wait for the once-flag happens with the GIL
 // released, so a thread inside the initialiser that needs the GIL can always finish; the
 // initialiser takes the GIL for itself.
-PyObject* once_type(std::once_flag& flag, std::atomic<PyObject*>& cell,
-                    ExceptionSpec (*spec)()) {
+PyObject* once_type(std::once_flag& flag, std::atomic<PyObject*>& cell, ExceptionSpec (*spec)()) {
     if (PyObject* ready = cell.load(std::memory_order_acquire)) {
         return ready;
     }

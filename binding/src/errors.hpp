@@ -12,13 +12,13 @@ namespace remitrax::binding {
 // A broken invariant inside the module. It reaches Python as the internal-fault exception,
 // which derives from BaseException so that a plain `except Exception` does not hide it.
 class InternalFault : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // A Python exception is already set; unwinding only carries it to the entry point.
 class PythonError : public std::exception {
-public:
+  public:
     const char* what() const noexcept override { return "a Python exception is set"; }
 };
 

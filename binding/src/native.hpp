@@ -11,7 +11,7 @@ namespace remitrax::binding {
 // Owns one strong reference (a "new reference" in CPython's words). Move-only; release()
 // hands the reference on to a caller that steals it.
 class Ref {
-public:
+  public:
     Ref() = default;
     explicit Ref(PyObject* owned) : p_(owned) {}
     Ref(const Ref&) = delete;
@@ -36,32 +36,32 @@ public:
     PyObject* release() { return std::exchange(p_, nullptr); }
     explicit operator bool() const { return p_ != nullptr; }
 
-private:
+  private:
     PyObject* p_ = nullptr;
 };
 
 // Releases the GIL for its lifetime and takes it back on the way out, also when an
 // exception passes through: Python errors may only be set after that.
 class GilRelease {
-public:
+  public:
     GilRelease() : state_(PyEval_SaveThread()) {}
     GilRelease(const GilRelease&) = delete;
     GilRelease& operator=(const GilRelease&) = delete;
     ~GilRelease() { PyEval_RestoreThread(state_); }
 
-private:
+  private:
     PyThreadState* state_;
 };
 
 // Holds the GIL for its lifetime from a thread that may not hold it.
 class GilEnsure {
-public:
+  public:
     GilEnsure() : state_(PyGILState_Ensure()) {}
     GilEnsure(const GilEnsure&) = delete;
     GilEnsure& operator=(const GilEnsure&) = delete;
     ~GilEnsure() { PyGILState_Release(state_); }
 
-private:
+  private:
     PyGILState_STATE state_;
 };
 

@@ -14,7 +14,7 @@ namespace remitrax {
 // A heap block of input bytes whose address never changes, so views into it stay valid
 // when the owner moves (a std::string would move short contents with itself).
 class Buffer {
-public:
+  public:
     Buffer() = default;
 
     // A buffer of `size` bytes left uninitialised, for a caller that fills it at once.
@@ -37,7 +37,7 @@ public:
     std::size_t size() const { return size_; }
     std::string_view view() const { return {data_.get(), size_}; }
 
-private:
+  private:
     std::unique_ptr<char[]> data_;
     std::size_t size_ = 0;
 };

@@ -31,8 +31,8 @@ bool version_has_repetition(std::string_view isa12) {
 
 std::expected<Delimiters, IsaError> Delimiters::from_isa(std::string_view b) {
     if (b.size() < 3 || !b.starts_with("ISA")) {
-        return std::unexpected(
-            IsaError{IsaError::NotIsa{std::string(b.substr(0, std::min<std::size_t>(b.size(), 8))), {}}});
+        return std::unexpected(IsaError{
+            IsaError::NotIsa{std::string(b.substr(0, std::min<std::size_t>(b.size(), 8))), {}}});
     }
     if (b.size() == 3) {
         return std::unexpected(IsaError{IsaError::Truncated{3, 0, {}}});

@@ -63,7 +63,7 @@ std::expected<std::vector<Body>, SizeError> index(std::string_view input,
 class Segments;
 
 class Document {
-public:
+  public:
     // Reads the delimiters from the header, checks the size, then indexes. Takes ownership
     // of the bytes; on error they are released.
     static std::expected<Document, DocumentError> parse(Buffer input);
@@ -85,7 +85,7 @@ public:
     std::optional<Segment> segment(std::size_t i) const;
     Segments segments() const;
 
-private:
+  private:
     Document(Buffer bytes, std::vector<Body> index, const Delimiters& delimiters)
         : bytes_(std::move(bytes)), index_(std::move(index)), delimiters_(delimiters) {}
 
@@ -96,13 +96,13 @@ private:
 
 // Iterates a Document, re-parsing each segment on demand. The document must outlive it.
 class Segments {
-public:
+  public:
     explicit Segments(const Document& document) : document_(&document) {}
 
     // The next segment; after the end, nothing, for good.
     std::optional<Segment> next();
 
-private:
+  private:
     const Document* document_;
     std::size_t next_index_ = 0;
 };

@@ -4,10 +4,6 @@
 
 namespace remitrax {
 
-namespace {
-
-// Offset of the terminator at or after `from`, or npos. A release byte escapes the byte
-// after it, even a terminator or another release byte.
 std::size_t find_terminator(std::string_view input, std::size_t from, const Delimiters& d) {
     if (!d.release) {
         const void* hit = std::memchr(input.data() + from, static_cast<unsigned char>(d.segment),
@@ -26,6 +22,8 @@ std::size_t find_terminator(std::string_view input, std::size_t from, const Deli
     }
     return std::string_view::npos;
 }
+
+namespace {
 
 // Cuts a frame whose body starts at `body_start` (everything before it is trivia).
 Cut cut_from(std::string_view input, std::size_t body_start, const Delimiters& d) {

@@ -21,6 +21,10 @@ struct Cut {
     std::string_view rest;  // the input after the frame
 };
 
+// Offset of the segment terminator at or after `from`, or npos. A release byte escapes the
+// byte after it, even a terminator or another release byte.
+std::size_t find_terminator(std::string_view input, std::size_t from, const Delimiters& delimiters);
+
 // Cuts the next frame; nothing for an empty input. Input without a terminator (or holding
 // only whitespace) gives one unterminated frame that takes it all.
 std::optional<Cut> next_frame(std::string_view input, const Delimiters& delimiters);

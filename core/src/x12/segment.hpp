@@ -15,7 +15,7 @@ namespace remitrax {
 // An element or component value: a view of the input, or an owned copy when release
 // characters had to be removed.
 class Value {
-public:
+  public:
     Value() = default;
 
     std::string_view bytes() const { return owned_ ? std::string_view(copy_) : view_; }
@@ -25,7 +25,7 @@ public:
     // nothing to remove; otherwise reuses this value's own string storage.
     void assign(std::string_view raw, std::optional<char> release);
 
-private:
+  private:
     std::string_view view_;
     std::string copy_;
     bool owned_ = false;
@@ -41,7 +41,7 @@ bool holds_release(std::string_view value, std::optional<char> release);
 
 // One element: Simple (one value) or Composite (two or more component values).
 class Element {
-public:
+  public:
     Element() = default;
 
     bool is_composite() const { return composite_; }
@@ -55,7 +55,7 @@ public:
     // composite refill is kept and reused.
     void reparse(std::string_view value, char component, std::optional<char> release);
 
-private:
+  private:
     Value simple_;
     // Components live in [0, count_); entries past it are spare storage from a longer
     // earlier value, kept so refilling allocates nothing.
@@ -66,7 +66,7 @@ private:
 
 // Splits a composite element's text after its first component separator.
 class Pieces {
-public:
+  public:
     Pieces(std::string_view rest, char component, std::optional<char> release)
         : rest_(rest), component_(component), release_(release) {}
 
@@ -74,7 +74,7 @@ public:
     // one empty piece, so "a:" yields "a" then "".
     std::optional<std::string_view> next();
 
-private:
+  private:
     std::optional<std::string_view> rest_;
     char component_;
     std::optional<char> release_;
@@ -88,7 +88,7 @@ std::size_t find_unescaped(std::string_view bytes, char target, std::optional<ch
 // One parsed segment. It borrows the input: raw and id are always views, element values
 // are views unless they had to be unescaped.
 class Segment {
-public:
+  public:
     Segment() = default;
 
     std::span<const Element> elements() const { return {elements_.data(), count_}; }
@@ -102,7 +102,7 @@ public:
     // segments into one Segment allocates nothing once it has grown to the largest shape.
     void reparse(std::size_t index, const Frame& frame, const Delimiters& delimiters);
 
-private:
+  private:
     // Elements live in [0, count_); the rest is spare storage kept for reuse.
     std::vector<Element> elements_;
     std::size_t count_ = 0;

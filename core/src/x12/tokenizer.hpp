@@ -12,7 +12,7 @@
 namespace remitrax {
 
 class Tokenizer {
-public:
+  public:
     // A tokenizer over `input` with the caller's delimiters; `input` must outlive it.
     Tokenizer(std::string_view input, const Delimiters& delimiters)
         : rest_(input), delimiters_(delimiters) {}
@@ -26,7 +26,7 @@ public:
 
     const Delimiters& delimiters() const { return delimiters_; }
 
-private:
+  private:
     std::string_view rest_;
     std::size_t next_index_ = 0;  // 0 also means the first frame has not been cut
     Delimiters delimiters_;
