@@ -1,0 +1,194 @@
+#include "spec/json.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "spec/quote.hpp"
+
+namespace remitrax {
+
+namespace {
+
+using nlohmann::json;
+
+// The most of the offending token that a message repeats; the fault sits at the token's end,
+// so that end is what is kept.
+constexpr std::size_t max_token_shown = 40;
+
+// Line (1-based) and column of the byte count `read`, counted as the JSON reader counts them:
+// the column is the number of bytes read on the current line.
+std::string position_text(std::string_view text, std::size_t read) {
+    const std::string_view before = text.substr(0, std::min(read, text.size()));
+    const std::size_t lines =
+        static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+    const std::size_t last_newline = before.rfind('\n');
+    const std::size_t column =
+        last_newline == std::string_view::npos ? read : read - last_newline - 1;
+    return "line " + std::to_string(lines + 1) + ", column " + std::to_string(column);
+}
+
+// The reader's message without its "[json.exception.parse_error.101] " tag.
+std::string_view untagged(std::string_view what) {
+    if (what.starts_with("[json.exception.")) {
+        const std::size_t end = what.find("] ");
+        if (end != std::string_view::npos) {
+            what.remove_prefix(end + 2);
+        }
+    }
+    return what;
+}
+
+std::string shortened_token(std::string_view token) {
+    if (token.size() <= max_token_shown) {
+        return std::string(token);
+    }
+    std::size_t start = token.size() - max_token_shown;
+    // Start on a character boundary rather than inside a UTF-8 sequence.
+    while (start < token.size() && (static_cast<unsigned char>(token[start]) & 0xC0U) == 0x80U) {
+        ++start;
+    }
+    return "..." + std::string(token.substr(start));
+}
+
+// The byte count up to and including the first bracket that opens a level deeper than
+// max_json_depth. Called only after the reader stopped there, so the text before it is
+// valid JSON and its strings are found by their quotes alone.
+std::size_t too_deep_at(std::string_view text) {
+    std::size_t depth = 0;
+    bool in_string = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (in_string) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                in_string = false;
+            }
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > max_json_depth) {
+                return i + 1;
+            }
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return text.size();
+}
+
+// Builds the value tree from the reader's events. Unlike the library's own builder it
+// refuses deep nesting and states how repeated keys resolve.
+class TreeBuilder {
+  public:
+    explicit TreeBuilder(std::string_view text) : text_(text) {}
+
+    bool null() { return put(json(nullptr)); }
+    bool boolean(bool value) { return put(json(value)); }
+    bool number_integer(json::number_integer_t value) { return put(json(value)); }
+    bool number_unsigned(json::number_unsigned_t value) { return put(json(value)); }
+    bool number_float(json::number_float_t value, const json::string_t& /*text*/) {
+        return put(json(value));
+    }
+    bool string(json::string_t& value) { return put(json(std::move(value))); }
+    bool binary(json::binary_t& /*value*/) { return false; }
+
+    bool start_object(std::size_t /*elements*/) { return open(json::value_t::object); }
+    bool key(json::string_t& key) {
+        key_ = std::move(key);
+        return true;
+    }
+    bool end_object() { return close(); }
+    bool start_array(std::size_t /*elements*/) { return open(json::value_t::array); }
+    bool end_array() { return close(); }
+
+    bool parse_error(std::size_t position, const std::string& last_token,
+                     const json::exception& error) {
+        std::string message(untagged(error.what()));
+        const std::string token_part = "; last read: '" + last_token + "'";
+        const std::size_t at = message.find(token_part);
+        if (at != std::string::npos) {
+            message.replace(at, token_part.size(),
+                            "; last read: '" + shortened_token(last_token) + "'");
+        }
+        // Errors other than syntax errors (a number beyond a double's range) carry no
+        // position of their own.
+        if (!message.starts_with("parse error")) {
+            message = "parse error at " + position_text(text_, position) + ": " + message;
+        }
+        error_ = lossy_utf8(message);
+        return false;
+    }
+
+    std::expected<json, SpecError> finish(bool parsed) {
+        if (error_) {
+            return std::unexpected(SpecError{SpecError::Json{std::move(*error_)}});
+        }
+        if (!parsed) {
+            // Only the depth limit stops the reader without a parse error.
+            return std::unexpected(SpecError{
+                SpecError::Json{"parse error at " + position_text(text_, too_deep_at(text_)) +
+                                ": arrays and objects are nested deeper than " +
+                                std::to_string(max_json_depth) + " levels"}});
+        }
+        return std::move(root_);
+    }
+
+  private:
+    // Places a value in the innermost open container (or as the root) and returns it.
+    json* place(json&& value) {
+        if (stack_.empty()) {
+            root_ = std::move(value);
+            return &root_;
+        }
+        json& top = *stack_.back();
+        if (top.is_array()) {
+            auto& items = top.get_ref<json::array_t&>();
+            items.push_back(std::move(value));
+            return &items.back();
+        }
+        // Of a key written twice the later value wins, as in most JSON readers.
+        json& slot = top.get_ref<json::object_t&>()[std::move(key_)];
+        slot = std::move(value);
+        return &slot;
+    }
+
+    bool put(json&& value) {
+        place(std::move(value));
+        return true;
+    }
+
+    bool open(json::value_t kind) {
+        if (stack_.size() >= max_json_depth) {
+            return false;
+        }
+        // Containers below the innermost open one are not touched until it closes, so the
+        // pointers on the stack stay valid.
+        stack_.push_back(place(json(kind)));
+        return true;
+    }
+
+    bool close() {
+        stack_.pop_back();
+        return true;
+    }
+
+    std::string_view text_;
+    json root_;
+    std::vector<json*> stack_;
+    json::string_t key_;
+    std::optional<std::string> error_;
+};
+
+}  // namespace
+
+std::expected<nlohmann::json, SpecError> read_json(std::string_view text) {
+    TreeBuilder builder(text);
+    const bool parsed = json::sax_parse(text, &builder);
+    return builder.finish(parsed);
+}
+
+}  // namespace remitrax

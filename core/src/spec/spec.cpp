@@ -1,0 +1,126 @@
+#include "spec/spec.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
+#include "spec/json.hpp"
+#include "spec/records.hpp"
+#include "spec/shape.hpp"
+
+namespace remitrax {
+
+std::expected<std::shared_ptr<const Spec>, SpecError> Spec::from_json(std::string_view text) {
+    auto value = read_json(text);
+    if (!value) {
+        return std::unexpected(std::move(value.error()));
+    }
+    return from_value(std::move(*value));
+}
+
+std::expected<std::shared_ptr<const Spec>, SpecError> Spec::from_value(nlohmann::json value) {
+    auto spec = std::make_shared<Spec>();
+    // The records borrow from the document, so it is moved into place before reading.
+    spec->source = std::move(value);
+    const nlohmann::json& document = spec->source;
+
+    if (auto shape = check_shape(document); !shape) {
+        return std::unexpected(std::move(shape.error()));
+    }
+    auto raw = read_spec(document);
+    if (!raw) {
+        return std::unexpected(SpecError{SpecError::Schema{std::nullopt, std::move(raw.error())}});
+    }
+    if (raw->loops.empty()) {
+        return std::unexpected(SpecError{SpecError::NoLoops{raw->name}});
+    }
+    spec->name = std::move(raw->name);
+
+    std::vector<std::string> names;
+    std::vector<RawLoop> loops;
+    names.reserve(raw->loops.size());
+    loops.reserve(raw->loops.size());
+    for (const auto& [loop_name, member] : raw->loops) {
+        auto loop = read_loop(*member);
+        if (!loop) {
+            return std::unexpected(
+                SpecError{SpecError::Schema{loop_name, std::move(loop.error())}});
+        }
+        names.push_back(loop_name);
+        loops.push_back(std::move(*loop));
+    }
+    spec->loops.reserve(loops.size());
+    for (std::size_t i = 0; i < loops.size(); ++i) {
+        auto loop = compile_loop(names[i], loops[i], names);
+        if (!loop) {
+            return std::unexpected(std::move(loop.error()));
+        }
+        spec->loops.push_back(std::move(*loop));
+    }
+    if (auto cycles = check_cycles(spec->loops); !cycles) {
+        return std::unexpected(std::move(cycles.error()));
+    }
+    for (LoopId id = 0; id < spec->loops.size(); ++id) {
+        if (const auto parent = spec->loops[id].parent) {
+            spec->loops[*parent].children.push_back(id);
+        } else {
+            spec->roots.push_back(id);
+        }
+    }
+
+    // The empty id sorts first, so it is found before any segment record is read.
+    if (!raw->segments.empty() && raw->segments.front().first.empty()) {
+        return std::unexpected(SpecError{SpecError::EmptySegmentId{std::nullopt, "segments.\"\""}});
+    }
+    for (const auto& [id, member] : raw->segments) {
+        auto segment = read_segment(*member);
+        if (!segment) {
+            return std::unexpected(
+                SpecError{SpecError::SegmentSchema{id, std::move(segment.error())}});
+        }
+        auto elements = compile_elements(id, segment->elements);
+        if (!elements) {
+            return std::unexpected(std::move(elements.error()));
+        }
+        spec->segments.emplace_hint(spec->segments.end(), id, std::move(*elements));
+    }
+    return std::shared_ptr<const Spec>(std::move(spec));
+}
+
+std::optional<LoopId> Spec::loop_id(std::string_view loop_name) const {
+    const auto at = std::lower_bound(
+        loops.begin(), loops.end(), loop_name,
+        [](const LoopDef& loop, std::string_view wanted) { return loop.name < wanted; });
+    if (at == loops.end() || at->name != loop_name) {
+        return std::nullopt;
+    }
+    return static_cast<LoopId>(at - loops.begin());
+}
+
+std::vector<LoopId> Spec::ancestors(LoopId loop) const {
+    std::vector<LoopId> out;
+    for (auto parent = loops.at(loop).parent; parent; parent = loops[*parent].parent) {
+        out.push_back(*parent);
+    }
+    std::reverse(out.begin(), out.end());
+    return out;
+}
+
+const ElementDef* Spec::element_def(std::string_view segment, std::uint64_t position,
+                                    std::optional<std::uint64_t> component) const {
+    const auto def = segments.find(segment);
+    if (def == segments.end()) {
+        return nullptr;
+    }
+    const auto element = def->second.find(position);
+    if (element == def->second.end()) {
+        return nullptr;
+    }
+    if (!component) {
+        return &element->second;
+    }
+    const auto part = element->second.composite.find(*component);
+    return part == element->second.composite.end() ? nullptr : &part->second;
+}
+
+}  // namespace remitrax

@@ -1,0 +1,47 @@
+// The compiled spec: the immutable description of one transaction set, shared by reference
+// counting by everything that reads it.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "spec/elements.hpp"
+#include "spec/error.hpp"
+#include "spec/loops.hpp"
+
+namespace remitrax {
+
+struct Spec {
+    std::string name;
+    std::vector<LoopDef> loops;  // in bytewise order of names; a LoopId indexes it
+    std::vector<LoopId> roots;   // the loops without parent, ascending
+    nlohmann::json source;       // the document compiled, as given
+    std::map<std::string, SegmentDef, std::less<>> segments;  // by id bytes
+
+    // Parses `text` as JSON, then compiles it as from_value does.
+    static std::expected<std::shared_ptr<const Spec>, SpecError> from_json(std::string_view text);
+    // Checks and compiles a document, which becomes the spec's `source`. The first fault in
+    // the loading order is returned; nothing of a failed load survives.
+    static std::expected<std::shared_ptr<const Spec>, SpecError> from_value(nlohmann::json value);
+
+    // The loop named exactly `name`, if any.
+    std::optional<LoopId> loop_id(std::string_view name) const;
+    // The loop's ancestors, outermost first, ending with its parent; empty for a root.
+    // Throws std::out_of_range for an id that is not below loops.size().
+    std::vector<LoopId> ancestors(LoopId loop) const;
+    // The definition of an element, or of one of its components when `component` is given;
+    // null when the spec defines none.
+    const ElementDef* element_def(std::string_view segment, std::uint64_t position,
+                                  std::optional<std::uint64_t> component = std::nullopt) const;
+};
+
+}  // namespace remitrax
