@@ -17,6 +17,8 @@
 
 namespace remitrax {
 
+class Segment;
+
 // An index into a spec's loops, which are in bytewise order of their names.
 using LoopId = std::size_t;
 
@@ -26,6 +28,11 @@ struct Trigger {
     std::string segment;  // never empty
     // 1-based position and value, in ascending position order; positions are distinct.
     std::vector<std::pair<std::uint64_t, std::string>> conditions;
+
+    // The segment has the trigger's id and, at every condition's position, a simple element
+    // holding exactly its value. A position past the segment's last element is absent, and a
+    // composite element satisfies no condition.
+    bool matches(const Segment& candidate) const;
 
     friend bool operator==(const Trigger&, const Trigger&) = default;
 };

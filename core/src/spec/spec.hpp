@@ -2,12 +2,15 @@
 // counting by everything that reads it.
 #pragma once
 
+#include <concepts>
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <ranges>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +45,35 @@ struct Spec {
     // null when the spec defines none.
     const ElementDef* element_def(std::string_view segment, std::uint64_t position,
                                   std::optional<std::uint64_t> component = std::nullopt) const;
+
+    // Of the candidates (LoopIds of this spec, ascending) whose trigger matches `segment`, the
+    // one with the most conditions; ties go to the earliest. Allocates nothing.
+    template <std::ranges::input_range Candidates>
+    requires std::convertible_to<std::ranges::range_reference_t<Candidates>, LoopId>
+        std::optional<LoopId> best_match(Candidates&& candidates, const Segment& segment)
+    const {
+        std::optional<LoopId> best;
+        std::size_t best_conditions = 0;
+        for (const LoopId id : candidates) {
+            const Trigger& trigger = loops[id].trigger;
+            // A candidate that cannot have more conditions than the kept one cannot replace it.
+            if (best && trigger.conditions.size() <= best_conditions) {
+                continue;
+            }
+            if (trigger.matches(segment)) {
+                best = id;
+                best_conditions = trigger.conditions.size();
+            }
+        }
+        return best;
+    }
+    // best_match over the children of `parent`, or over the roots without one.
+    std::optional<LoopId> matching_child(std::optional<LoopId> parent,
+                                         const Segment& segment) const;
+    // Refuses two siblings (roots, or children of one loop) whose triggers could both open on
+    // one segment without one being the more specific: the first such pair, visiting the
+    // roots and then each loop's children in LoopId order.
+    std::expected<void, SpecError> check_ambiguity() const;
 };
 
 }  // namespace remitrax
