@@ -6,12 +6,15 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <iterator>
 #include <random>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "spec/builtin.hpp"
 #include "spec/spec.hpp"
 
 namespace {
@@ -19,6 +22,7 @@ namespace {
 using nlohmann::json;
 using remitrax::LoopId;
 using remitrax::Spec;
+using remitrax::SpecError;
 
 constexpr std::string_view base_spec = R"({
     "name": "835 mutation base",
@@ -331,6 +335,82 @@ TEST(SpecMutation, EditedDocumentsLoadOrFailWithAMessage) {
     EXPECT_GT(loaded, 250u);
     EXPECT_LT(loaded, 4750u);
     EXPECT_GE(variants.size(), 13u) << ::testing::PrintToString(variants);
+}
+
+// Builds a merge patch that changes one place of `document`: deletes it (null), gives it a
+// value of another kind, or copies it under a new key beside itself.
+json random_patch(const json& document, std::mt19937& rng) {
+    std::vector<std::string> path;
+    std::reference_wrapper<const json> at = document;
+    while (at.get().is_object() && !at.get().empty() && (path.empty() || rng() % 4 != 0)) {
+        const auto& members = at.get().get_ref<const json::object_t&>();
+        auto member = members.begin();
+        std::advance(member, static_cast<std::ptrdiff_t>(rng() % members.size()));
+        path.push_back(member->first);
+        at = std::cref(member->second);
+    }
+    if (path.empty()) {
+        return json::object();
+    }
+    json change;
+    switch (rng() % 4) {
+        case 0:
+            change = nullptr;
+            break;
+        case 1: {
+            static const json kinds[] = {json(0),
+                                         json(-1),
+                                         json(2.5),
+                                         json("x"),
+                                         json(""),
+                                         json::array(),
+                                         json::array({"a", "a"}),
+                                         json(true),
+                                         json::object(),
+                                         json(18446744073709551615u)};
+            change = kinds[rng() % std::size(kinds)];
+            break;
+        }
+        default:
+            // A copy under a new key: a duplicate loop, segment, element, table or column.
+            path.back() += rng() % 2 == 0 ? "2" : "_copy";
+            change = at.get();
+            break;
+    }
+    json patch = change;
+    for (auto key = path.rbegin(); key != path.rend(); ++key) {
+        patch = json{{*key, std::move(patch)}};
+    }
+    return patch;
+}
+
+TEST(SpecMutation, PatchesOfTheBuiltinSpecLoadOrFailWithAMessage) {
+    const auto builtin = Spec::builtin_835();
+    check_invariants(*builtin);
+    const json source = json::parse(remitrax::builtin::spec_835());
+    std::mt19937 rng(835);
+    std::size_t loaded = 0;
+    for (int round = 0; round < 2000; ++round) {
+        json patch = json::object();
+        for (std::size_t i = 1 + rng() % 2; i > 0; --i) {
+            patch.merge_patch(random_patch(source, rng));
+        }
+        const std::string text = patch.dump();
+        const auto spec = builtin->merge_patch(text);
+        if (spec) {
+            ++loaded;
+            check_invariants(**spec);
+            ASSERT_FALSE(::testing::Test::HasFatalFailure()) << "round " << round << ": " << text;
+        } else {
+            ASSERT_TRUE(std::holds_alternative<SpecError::Patch>(spec.error().kind)) << text;
+            const std::string message = spec.error().to_string();
+            ASSERT_TRUE(message.starts_with("applying patch: ")) << message;
+            ASSERT_GT(message.size(), std::string_view("applying patch: ").size()) << text;
+        }
+    }
+    // Both outcomes are reached: some edits are harmless, most break a rule.
+    EXPECT_GT(loaded, 100u);
+    EXPECT_LT(loaded, 1900u);
 }
 
 }  // namespace

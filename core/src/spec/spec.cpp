@@ -84,7 +84,51 @@ std::expected<std::shared_ptr<const Spec>, SpecError> Spec::from_value(nlohmann:
         }
         spec->segments.emplace_hint(spec->segments.end(), id, std::move(*elements));
     }
+    if (raw->version) {
+        auto version = compile_version(*raw->version);
+        if (!version) {
+            return std::unexpected(std::move(version.error()));
+        }
+        spec->version = std::move(*version);
+    }
+    if (auto ambiguity = spec->check_ambiguity(); !ambiguity) {
+        return std::unexpected(std::move(ambiguity.error()));
+    }
+    auto tables = compile_tables(*spec, raw->tables);
+    if (!tables) {
+        return std::unexpected(std::move(tables.error()));
+    }
+    spec->tables = std::move(*tables);
     return std::shared_ptr<const Spec>(std::move(spec));
+}
+
+void merge_patch(nlohmann::json& target, const nlohmann::json& patch) {
+    target.merge_patch(patch);
+}
+
+std::expected<std::shared_ptr<const Spec>, SpecError> Spec::merge_patch(
+    std::string_view text) const {
+    const auto wrap = [](SpecError inner) {
+        return std::unexpected(
+            SpecError{SpecError::Patch{std::make_shared<const SpecError>(std::move(inner))}});
+    };
+    auto patch = read_json(text);
+    if (!patch) {
+        return wrap(std::move(patch.error()));
+    }
+    nlohmann::json merged = source;
+    remitrax::merge_patch(merged, *patch);
+    auto spec = from_value(std::move(merged));
+    if (!spec) {
+        return wrap(std::move(spec.error()));
+    }
+    return spec;
+}
+
+std::string Spec::to_json() const {
+    // Strings are valid UTF-8 in every document the reader accepts; replacing keeps writing
+    // infallible for a value built in code.
+    return source.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::optional<LoopId> Spec::loop_id(std::string_view loop_name) const {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <ranges>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,14 +21,22 @@
 #include "spec/elements.hpp"
 #include "spec/error.hpp"
 #include "spec/loops.hpp"
+#include "spec/tables.hpp"
+#include "spec/version.hpp"
 
 namespace remitrax {
 
+// JSON Merge Patch (RFC 7396): an object patch merges member by member, a null member
+// deletes, anything else replaces `target` whole (arrays included).
+void merge_patch(nlohmann::json& target, const nlohmann::json& patch);
+
 struct Spec {
     std::string name;
-    std::vector<LoopDef> loops;  // in bytewise order of names; a LoopId indexes it
-    std::vector<LoopId> roots;   // the loops without parent, ascending
-    nlohmann::json source;       // the document compiled, as given
+    std::vector<LoopDef> loops;    // in bytewise order of names; a LoopId indexes it
+    std::vector<LoopId> roots;     // the loops without parent, ascending
+    std::vector<TableDef> tables;  // in bytewise order of names
+    std::optional<DeclaredVersion> version;
+    nlohmann::json source;  // the document compiled, as given (merged, for a patched spec)
     std::map<std::string, SegmentDef, std::less<>> segments;  // by id bytes
 
     // Parses `text` as JSON, then compiles it as from_value does.
@@ -35,6 +44,32 @@ struct Spec {
     // Checks and compiles a document, which becomes the spec's `source`. The first fault in
     // the loading order is returned; nothing of a failed load survives.
     static std::expected<std::shared_ptr<const Spec>, SpecError> from_value(nlohmann::json value);
+
+    // Applies a JSON Merge Patch (RFC 7396) to this spec's document and compiles the result
+    // anew; every failure is SpecError::Patch around the inner error. This spec is unchanged.
+    std::expected<std::shared_ptr<const Spec>, SpecError> merge_patch(std::string_view text) const;
+    // The kept document, pretty-printed with a two-space indent and keys in bytewise order.
+    std::string to_json() const;
+
+    // The built-in 835 spec (005010X221A1), and the same patched for the 4010 versions. Each
+    // call compiles anew; a failure is an InternalFault, since the texts are ours.
+    static std::shared_ptr<const Spec> builtin_835();
+    static std::shared_ptr<const Spec> builtin_835_4010();
+
+    // Chooses among `candidates` (in priority order) the spec whose declared version the
+    // input declares first, reading `source` only as far as the choice needs; `fallback`
+    // when none does.
+    template <SegmentSource Source>
+    static const Spec& select(std::span<const Spec* const> candidates, const Spec& fallback,
+                              Source source) {
+        std::vector<const DeclaredVersion*> versions;
+        versions.reserve(candidates.size());
+        for (const Spec* candidate : candidates) {
+            versions.push_back(candidate->version ? &*candidate->version : nullptr);
+        }
+        const auto chosen = select_version(versions, std::move(source));
+        return chosen ? *candidates[*chosen] : fallback;
+    }
 
     // The loop named exactly `name`, if any.
     std::optional<LoopId> loop_id(std::string_view name) const;
