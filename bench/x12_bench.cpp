@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "process/processor.hpp"
+#include "spec/spec.hpp"
 #include "x12/bytes.hpp"
 #include "x12/delimiters.hpp"
 #include "x12/document.hpp"
@@ -276,7 +278,7 @@ double seconds(Clock::time_point t0, Clock::time_point t1) {
 
 // Median throughput of `runs` runs after one warm-up run; `run` returns its own timing.
 template <class Run>
-void report(const char* stage, int runs, std::size_t bytes, Run run) {
+double report(const char* stage, int runs, std::size_t bytes, Run run) {
     run();
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
@@ -287,6 +289,7 @@ void report(const char* stage, int runs, std::size_t bytes, Run run) {
     const double median = times.size() % 2 == 1 ? times[m] : (times[m - 1] + times[m]) / 2;
     std::printf("stage=%s mb_per_s=%.1f\n", stage, static_cast<double>(bytes) / 1e6 / median);
     std::fflush(stdout);
+    return median;
 }
 
 // Allocations of one more run, per segment; call after the stage's storage has warmed up.
@@ -406,6 +409,56 @@ int main(int argc, char** argv) {
         return seconds(t0, t1);
     };
     report("segment_reparse", n, bytes.size(), reparse);
+
+    // The least a reader must do: find every segment, then split it into elements and those
+    // into components, as views into a reused list.
+    std::vector<std::string_view> pieces;
+    report("split_baseline", n, bytes.size(), [&] {
+        const auto t0 = Clock::now();
+        std::uint64_t sum = 0;
+        const char* p = bytes.data();
+        const char* const end = p + bytes.size();
+        while (p < end) {
+            const void* hit = std::memchr(p, static_cast<unsigned char>(delims.segment),
+                                          static_cast<std::size_t>(end - p));
+            const char* stop = hit ? static_cast<const char*>(hit) : end;
+            pieces.clear();
+            const char* start = p;
+            for (const char* c = p; c < stop; ++c) {
+                if (*c == delims.element || *c == delims.component) {
+                    pieces.emplace_back(start, static_cast<std::size_t>(c - start));
+                    start = c + 1;
+                }
+            }
+            pieces.emplace_back(start, static_cast<std::size_t>(stop - start));
+            sum += pieces.size();
+            p = stop + 1;
+        }
+        const auto t1 = Clock::now();
+        g_sink = sum;
+        return seconds(t0, t1);
+    });
+
+    // The whole road of a parse: index the bytes, then place, check and project every
+    // segment with the built-in 835 spec, tables and diagnostics included.
+    const auto spec = Spec::builtin_835();
+    std::size_t rows = 0, findings = 0;
+    const auto process = [&] {
+        const auto t0 = Clock::now();
+        auto document = Document::with_delimiters(Buffer::copy_of(bytes), delims);
+        const auto t_copy = Clock::now();  // the copy stands for the caller's own input buffer
+        auto result = Processor::run(spec, *document);
+        const auto t1 = Clock::now();
+        rows = 0;
+        for (const auto& table : result.tables) {
+            rows += table.rows();
+        }
+        findings = result.diagnostics.size();
+        return seconds(t0, t1) - seconds(t0, t_copy);
+    };
+    const double process_seconds = report("process_run", n, bytes.size(), process);
+    std::printf("stage=process_run segments_per_s=%.0f rows=%zu diagnostics=%zu\n",
+                static_cast<double>(segments) / process_seconds, rows, findings);
 
     report_allocations("segment_reparse", segments, reparse);
     report_allocations("tokenizer", segments, tokenize);

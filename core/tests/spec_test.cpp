@@ -483,3 +483,47 @@ TEST(SpecModel, FullSpecLoads) {
 }
 
 }  // namespace
+
+namespace remitrax {
+namespace {
+
+// A document built in code may hold whole numbers as signed integers; they load as the same
+// values, and negative ones are refused as in parsed text.
+TEST(SpecModel, SignedWholeNumbersBuiltInCodeLoad) {
+    const auto build = [](nlohmann::json scale) {
+        nlohmann::json document = {
+            {"name", "signed"},
+            {"loops",
+             {{"t",
+               {{"trigger", {{"segment", "ST"}}},
+                {"end", "SE"},
+                {"control",
+                 {{"opener_element", std::int64_t{2}},
+                  {"closer_element", std::int64_t{2}},
+                  {"count_element", std::int64_t{1}},
+                  {"count", "segments"}}}}}}},
+            {"segments",
+             {{"AMT", {{"elements", {{"2", {{"name", "amount"}, {"type", "R"},
+                                            {"scale", scale}}}}}}}}},
+        };
+        return Spec::from_value(std::move(document));
+    };
+    const auto loaded = build(std::int64_t{4});
+    ASSERT_TRUE(loaded) << loaded.error().to_string();
+    EXPECT_EQ((*loaded)->loops[0].control->opener_element, 2u);
+    EXPECT_EQ((*loaded)->segments.at("AMT").at(2).type.param, 4u);
+
+    const auto negative = build(std::int64_t{-1});
+    ASSERT_FALSE(negative);
+    EXPECT_EQ(negative.error().to_string(),
+              "spec: the value at segments.AMT.elements.2.scale must be an integer from 0 to "
+              "255; found a negative number (-1)");
+    const auto large = build(std::int64_t{300});
+    ASSERT_FALSE(large);
+    EXPECT_EQ(large.error().to_string(),
+              "spec: the value at segments.AMT.elements.2.scale must be an integer from 0 to "
+              "255; found a number above 255 (300)");
+}
+
+}  // namespace
+}  // namespace remitrax

@@ -57,7 +57,13 @@ Fault read_unsigned(const json& value, std::uint64_t limit, std::string_view exp
         return std::nullopt;
     }
     if (value.is_number_integer()) {
-        return invalid_value(value, expected);
+        // A value built in code may hold a whole number of at least 0 as a signed integer.
+        const auto n = value.get<std::int64_t>();
+        if (n < 0 || static_cast<std::uint64_t>(n) > limit) {
+            return invalid_value(value, expected);
+        }
+        out = static_cast<std::uint64_t>(n);
+        return std::nullopt;
     }
     return invalid_type(value, expected);
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,6 +38,18 @@ std::string_view expected_word(LeafKind kind) {
     return "";
 }
 
+// A whole number of at least 0. The reader stores these as unsigned, but a value built in code
+// may hold one as a signed integer; both count the same.
+std::optional<std::uint64_t> natural(const json& value) {
+    if (value.is_number_unsigned()) {
+        return value.get<std::uint64_t>();
+    }
+    if (value.is_number_integer() && value.get<std::int64_t>() >= 0) {
+        return static_cast<std::uint64_t>(value.get<std::int64_t>());
+    }
+    return std::nullopt;
+}
+
 bool accepts(const json& value, LeafKind kind) {
     switch (kind) {
         case LeafKind::Text:
@@ -44,9 +57,11 @@ bool accepts(const json& value, LeafKind kind) {
         case LeafKind::Flag:
             return value.is_boolean();
         case LeafKind::Natural:
-            return value.is_number_unsigned();
-        case LeafKind::Scale:
-            return value.is_number_unsigned() && value.get<std::uint64_t>() <= max_scale;
+            return natural(value).has_value();
+        case LeafKind::Scale: {
+            const auto n = natural(value);
+            return n && *n <= max_scale;
+        }
     }
     return false;
 }
@@ -68,7 +83,10 @@ std::string_view found_word(const json& value, bool integer_expected) {
         case json::value_t::number_unsigned:
             return integer_expected ? "a number above 255" : "a number";
         case json::value_t::number_integer:
-            return integer_expected ? "a negative number" : "a number";
+            if (!integer_expected) {
+                return "a number";
+            }
+            return natural(value) ? "a number above 255" : "a negative number";
         case json::value_t::number_float: {
             if (!integer_expected) {
                 return "a number";

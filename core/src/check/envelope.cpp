@@ -1,0 +1,238 @@
+#include "check/envelope.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+#include "spec/spec.hpp"
+
+namespace remitrax {
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+void saturating_increment(std::uint64_t& counter) {
+    if (counter != std::numeric_limits<std::uint64_t>::max()) {
+        ++counter;
+    }
+}
+
+// True when `text` is the decimal form of `expected`: ASCII digits only, leading zeros
+// allowed, no sign or blank, and a value that fits 64 bits.
+bool declares_count(std::string_view text, std::uint64_t expected) {
+    if (text.empty()) {
+        return false;
+    }
+    constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (max - digit) / 10) {
+            return false;
+        }
+        value = value * 10 + digit;
+    }
+    return value == expected;
+}
+
+}  // namespace
+
+namespace check {
+
+std::optional<std::string_view> text_at(std::span<const Element> elements, std::uint64_t position,
+                                        char separator, std::string& scratch) {
+    if (position == 0 || position > elements.size()) {
+        return std::nullopt;
+    }
+    const Element& element = elements[static_cast<std::size_t>(position - 1)];
+    if (!element.is_composite()) {
+        return element.value().bytes();
+    }
+    scratch.clear();
+    bool first = true;
+    for (const Value& component : element.components()) {
+        if (!first) {
+            scratch += separator;
+        }
+        first = false;
+        scratch += component.bytes();
+    }
+    return std::string_view(scratch);
+}
+
+}  // namespace check
+
+EnvelopeChecker::EnvelopeChecker(const Spec& spec, const Delimiters& delimiters)
+    : spec_(&spec), counts_(spec.loops.size(), 0), component_(delimiters.component) {}
+
+std::span<const Diagnostic> EnvelopeChecker::on(const Segment& segment,
+                                                std::span<const Event> events) {
+    diagnostics_.clear();
+    // The mark is leading trivia of the first segment, so it stands before anything else.
+    if (segment.index() == 0 && segment.raw().size() > 2 &&
+        segment.raw().starts_with(kByteOrderMark)) {
+        report(Rule{Rule::ByteOrderMark{}}, 0, std::nullopt, kByteOrderMark);
+    }
+    for (const Event& event : events) {
+        switch (event.kind()) {
+            case EventKind::Open:
+                opened(segment, event);
+                break;
+            case EventKind::Close:
+                closed(&segment);
+                break;
+            case EventKind::Placed:
+                placed(segment, event);
+                break;
+            case EventKind::Unplaced:
+                saturating_increment(segments_);
+                report(Rule{Rule::UnknownSegment{std::string(segment.id())}}, event.segment(),
+                       std::nullopt, segment.id());
+                break;
+            case EventKind::Empty:
+                break;
+        }
+    }
+    return diagnostics_;
+}
+
+void EnvelopeChecker::opened(const Segment& segment, const Event& event) {
+    const LoopDef& def = spec_->loops[event.loop()];
+    std::uint64_t& count = counts_[event.loop()];
+    saturating_increment(count);
+
+    Open record;
+    record.loop = event.loop();
+    record.instance = count;
+    record.segments_at_open = segments_;
+    record.implicit = event.implicit();
+    bool opener_missing = false;
+    if (!event.implicit()) {
+        record.opened_at = event.segment();
+        if (!open_.empty()) {
+            saturating_increment(open_.back().children);
+        }
+        if (def.control) {
+            const auto text = check::text_at(segment.elements(), def.control->opener_element,
+                                             component_, scratch_);
+            if (text) {
+                record.opener.emplace(*text);
+            } else {
+                opener_missing = true;
+            }
+        }
+    }
+    open_.push_back(std::move(record));
+
+    if (opener_missing) {
+        const std::uint64_t element = def.control->opener_element;
+        report(Rule{Rule::ControlElementMissing{std::string(segment.id()), element}},
+               event.segment(), element, {});
+    } else if (event.implicit()) {
+        report(Rule{Rule::ImplicitLoop{def.name, render_trigger(def.trigger),
+                                       std::string(segment.id())}},
+               event.segment(), std::nullopt, segment.id());
+    }
+}
+
+void EnvelopeChecker::placed(const Segment& segment, const Event& event) {
+    saturating_increment(segments_);
+    const LoopDef& def = spec_->loops[event.loop()];
+    if (!def.end || segment.id() != *def.end || open_.empty() ||
+        open_.back().loop != event.loop()) {
+        return;
+    }
+    Open& record = open_.back();
+    record.end_seen = true;
+    if (def.control) {
+        check_end(segment, record, *def.control);
+    }
+}
+
+void EnvelopeChecker::check_end(const Segment& segment, Open& record, const Control& control) {
+    const std::uint64_t index = segment.index();
+    const std::uint64_t expected =
+        control.count == ControlCount::Children
+            ? record.children
+            : (segments_ >= record.segments_at_open ? segments_ - record.segments_at_open : 0);
+    const std::optional<std::string> opener = std::exchange(record.opener, std::nullopt);
+    const std::optional<std::uint64_t> opened_at = record.opened_at;
+
+    // The scratch text of the count is done with before the closer may reuse it.
+    const auto count =
+        check::text_at(segment.elements(), control.count_element, component_, scratch_);
+    if (!count) {
+        report(Rule{Rule::ControlElementMissing{std::string(segment.id()), control.count_element}},
+               index, control.count_element, {});
+    } else if (!declares_count(*count, expected)) {
+        report(Rule{Rule::ControlCountMismatch{std::string(segment.id()), control.count_element,
+                                               std::string(*count), expected}},
+               index, control.count_element, *count);
+    }
+
+    if (!opener) {
+        return;
+    }
+    const auto closer =
+        check::text_at(segment.elements(), control.closer_element, component_, scratch_);
+    if (!closer) {
+        report(Rule{Rule::ControlElementMissing{std::string(segment.id()), control.closer_element}},
+               index, control.closer_element, {});
+    } else if (*closer != *opener) {
+        const LoopDef& def = spec_->loops[record.loop];
+        report(Rule{Rule::ControlNumberMismatch{
+                   opened_at,
+                   {std::string(segment.id()), control.closer_element, std::string(*closer)},
+                   {def.trigger.segment, control.opener_element, *opener}}},
+               index, control.closer_element, *closer);
+    }
+}
+
+void EnvelopeChecker::closed(const Segment* segment) {
+    if (open_.empty()) {
+        return;
+    }
+    const Open& record = open_.back();
+    const LoopDef& def = spec_->loops[record.loop];
+    if (def.end && !record.end_seen && !record.implicit) {
+        Rule rule{Rule::UnterminatedLoop{def.name, record.opened_at, *def.end}};
+        // Reported before the pop, so the path ends with the loop being closed.
+        if (segment != nullptr) {
+            report(std::move(rule), segment->index(), std::nullopt, segment->id());
+        } else {
+            report(std::move(rule), std::nullopt, std::nullopt, {});
+        }
+    }
+    open_.pop_back();
+}
+
+std::span<const Diagnostic> EnvelopeChecker::finish() {
+    diagnostics_.clear();
+    while (!open_.empty()) {
+        closed(nullptr);
+    }
+    segments_ = 0;
+    std::fill(counts_.begin(), counts_.end(), 0);
+    return diagnostics_;
+}
+
+void EnvelopeChecker::report(Rule rule, std::optional<std::uint64_t> segment,
+                             std::optional<std::uint64_t> element, std::string_view datum) {
+    Diagnostic diagnostic;
+    diagnostic.segment = segment;
+    diagnostic.element = element;
+    diagnostic.level = rule.level();
+    diagnostic.rule = std::move(rule);
+    diagnostic.loops.reserve(open_.size());
+    for (const Open& record : open_) {
+        diagnostic.loops.push_back(LoopRef{spec_->loops[record.loop].name, record.instance});
+    }
+    diagnostic.datum = datum;
+    diagnostics_.push_back(std::move(diagnostic));
+}
+
+}  // namespace remitrax

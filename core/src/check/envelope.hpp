@@ -1,0 +1,85 @@
+// The findings of SNIP level 1: a byte order mark, segments no loop holds, loops opened
+// without their trigger or closed without their end segment, and the control counts and
+// numbers of the envelopes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "diagnostic/diagnostic.hpp"
+#include "engine/engine.hpp"
+#include "spec/loops.hpp"
+#include "x12/delimiters.hpp"
+#include "x12/segment.hpp"
+
+namespace remitrax {
+
+struct Spec;
+
+namespace check {
+
+// The text of the element at a 1-based position; nothing at position 0 or past the last
+// element. A simple element gives a view of its value. A composite element gives its
+// components joined by `separator`, written into `scratch` and viewed there, so the result
+// lives until `scratch` changes.
+std::optional<std::string_view> text_at(std::span<const Element> elements, std::uint64_t position,
+                                        char separator, std::string& scratch);
+
+}  // namespace check
+
+// Follows the loop events of each segment with a stack of its own and reports what it finds
+// as diagnostics; it never changes the events and never stops. The spec must outlive it.
+class EnvelopeChecker {
+  public:
+    // One open loop instance.
+    struct Open {
+        std::optional<std::uint64_t> opened_at;  // absent for an implicit loop
+        // The opener element's text, kept for the closer check until the end segment.
+        std::optional<std::string> opener;
+        LoopId loop = 0;
+        std::uint64_t instance = 0;
+        std::uint64_t segments_at_open = 0;  // the segment counter before the opening segment
+        std::uint64_t children = 0;          // explicit child instances opened directly under it
+        bool implicit = false;
+        bool end_seen = false;  // its end segment was placed in it while it was innermost
+    };
+
+    EnvelopeChecker(const Spec& spec, const Delimiters& delimiters);
+
+    // Handles one segment with the events the loop engine gave for it. The view holds the
+    // findings of this call and is valid until the next call.
+    std::span<const Diagnostic> on(const Segment& segment, std::span<const Event> events);
+    // Pops the innermost open loop, reporting it when it ended without its end segment: at
+    // `segment` when given, else at the end of the input.
+    void closed(const Segment* segment);
+    // The end of the input: closes every open loop, innermost first, and starts afresh.
+    std::span<const Diagnostic> finish();
+    // Adds one finding at the current open loops.
+    void report(Rule rule, std::optional<std::uint64_t> segment,
+                std::optional<std::uint64_t> element, std::string_view datum);
+
+    std::span<const Open> open_loops() const { return open_; }
+    std::uint64_t segments() const { return segments_; }
+    // Instances of each loop since the start or the last finish, by LoopId.
+    std::span<const std::uint64_t> counts() const { return counts_; }
+
+  private:
+    void opened(const Segment& segment, const Event& event);
+    void placed(const Segment& segment, const Event& event);
+    void check_end(const Segment& segment, Open& record, const Control& control);
+
+    const Spec* spec_;
+    std::vector<Open> open_;  // outermost first
+    std::vector<std::uint64_t> counts_;
+    std::vector<Diagnostic> diagnostics_;
+    std::uint64_t segments_ = 0;  // placed and unplaced segments; empty ones are not counted
+    char component_;
+    // Where a composite control element is joined; kept so joining allocates once.
+    std::string scratch_;
+};
+
+}  // namespace remitrax

@@ -1,0 +1,111 @@
+// The values of one table column in the Apache Arrow columnar layout, so that the buffers can
+// be lent to Arrow consumers as they stand: a validity bitmap, then 32-bit offsets and bytes
+// for binary columns or one fixed-width little-endian value per row for the others.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "column/types.hpp"
+
+namespace remitrax {
+
+static_assert(std::endian::native == std::endian::little,
+              "column buffers are Arrow buffers only on a little-endian host");
+
+// Why a cell cannot be stored in a column.
+struct CheckError {
+    // A binary column would reach 2^31 data bytes or more; `length` is the saturating sum of
+    // its current data length and the value's length.
+    struct TooLong {
+        std::size_t length = 0;
+    };
+    // The cell is not of the column's kind.
+    struct Mismatch {
+        std::string found;       // the value: quoted bytes (at most 32) or a decimal integer
+        std::string found_type;  // "binary", "int64", "decimal128", "date32" or "time32"
+        ColumnType expected;
+    };
+
+    std::variant<TooLong, Mismatch> kind;
+};
+
+// One column. The fields are the Arrow buffers and are read directly by the exporters; the
+// member functions keep the invariants: `validity` holds exactly ceil(len / 8) bytes with
+// the bits past `len` at 0, a binary column holds len + 1 offsets starting at 0 and at most
+// kMaxData bytes, every other kind exactly `len` values. Readers never trust them blindly:
+// `get` gives nothing for storage that does not hold the row.
+struct ColumnData {
+    struct Binary {
+        std::vector<std::int32_t> offsets{0};
+        std::vector<char> data;
+    };
+    struct Int64 {
+        std::vector<std::int64_t> values;
+        std::uint8_t scale = 0;
+    };
+    struct Decimal128 {
+        std::vector<Int128> values;
+        std::uint8_t precision = 0;
+        std::uint8_t scale = 0;
+    };
+    struct Date32 {
+        std::vector<std::int32_t> values;  // days since 1970-01-01
+    };
+    struct Time32 {
+        std::vector<std::int32_t> values;  // seconds of the day
+    };
+    // In the order of ColumnKind.
+    using Values = std::variant<Binary, Int64, Decimal128, Date32, Time32>;
+
+    // The most data bytes a binary column holds: the largest 32-bit offset.
+    static constexpr std::size_t kMaxData = 2'147'483'647;
+
+    std::vector<std::uint8_t> validity;  // bit r % 8 of byte r / 8, 1 when row r has a value
+    std::size_t len = 0;
+    Values values;
+
+    // An empty column of `type`.
+    explicit ColumnData(ColumnType type);
+
+    ColumnType type() const;
+
+    // Whether `value` can be stored. Read-only.
+    std::expected<void, CheckError> check(const Cell& value) const;
+
+    // The whole of `check`: a refusal depends only on the column's type and its current data
+    // length (0 for kinds other than binary). Separate so that the 2^31 boundary can be
+    // reasoned about, and tested, without a column holding 2 GB.
+    static std::expected<void, CheckError> check_cell(ColumnType type, std::size_t data_length,
+                                                      const Cell& value);
+
+    // Appends one row. A cell that `check` would refuse (Null, another kind, or bytes that
+    // would overflow the 32-bit offsets) appends a null instead, so the layout stays sound
+    // even for a caller that did not check.
+    void push_checked(const Cell& value);
+    void push_null();
+
+    // The cell of `row`; Bytes borrow the column's data. Nothing past the last row or when the
+    // storage does not hold the row.
+    std::optional<Cell> get(std::size_t row) const;
+
+    std::size_t null_count() const;
+
+    // The cell of `row` as text for people: "∅" for a null, bytes as lossy UTF-8, integers
+    // unscaled, decimals in fixed point, dates as year-month-day, times as hh:mm:ss.
+    std::optional<std::string> render(std::size_t row) const;
+
+    // Hands out all rows and leaves an empty column of the same type.
+    ColumnData take();
+
+  private:
+    void set_validity(bool valid);
+};
+
+}  // namespace remitrax

@@ -1,0 +1,166 @@
+#include "column/parse.hpp"
+
+#include <array>
+#include <cstddef>
+
+namespace remitrax {
+
+namespace {
+
+constexpr bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+constexpr bool all_digits(std::string_view text) {
+    for (const char c : text) {
+        if (!is_digit(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Two ASCII digits, already checked.
+constexpr std::uint32_t two_digits(const char* p) {
+    return static_cast<std::uint32_t>(p[0] - '0') * 10 + static_cast<std::uint32_t>(p[1] - '0');
+}
+
+constexpr bool is_leap(std::uint32_t year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+constexpr std::uint32_t month_length(std::uint32_t year, std::uint32_t month) {
+    constexpr std::uint8_t lengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && is_leap(year) ? 29 : lengths[month - 1];
+}
+
+constexpr std::size_t max_digits = 38;
+
+constexpr std::array<Int128, max_digits + 1> powers_of_ten = [] {
+    std::array<Int128, max_digits + 1> p{};
+    p[0] = 1;
+    for (std::size_t i = 1; i < p.size(); ++i) {
+        p[i] = p[i - 1] * 10;
+    }
+    return p;
+}();
+
+constexpr Int128 max_magnitude = powers_of_ten[max_digits] - 1;
+
+// Digits gather in a 64-bit chunk of at most 18 (which cannot overflow it) and join the
+// 128-bit value chunk by chunk. The value only grows, so leaving the 38-digit range on the way
+// already fails.
+constexpr std::size_t chunk_digits = 18;
+
+bool join(Int128& value, std::uint64_t chunk, std::size_t digits) {
+    if (value == 0) {
+        value = static_cast<Int128>(chunk);
+        return true;
+    }
+    return !__builtin_mul_overflow(value, powers_of_ten[digits], &value) &&
+           !__builtin_add_overflow(value, static_cast<Int128>(chunk), &value) &&
+           value <= max_magnitude;
+}
+
+}  // namespace
+
+std::optional<CivilDate> civil_date(std::string_view text) {
+    if ((text.size() != 6 && text.size() != 8) || !all_digits(text)) {
+        return std::nullopt;
+    }
+    const char* p = text.data();
+    std::uint32_t year = 0;
+    if (text.size() == 6) {
+        const std::uint32_t yy = two_digits(p);
+        year = yy < 50 ? 2000 + yy : 1900 + yy;
+        p += 2;
+    } else {
+        year = two_digits(p) * 100 + two_digits(p + 2);
+        p += 4;
+    }
+    const std::uint32_t month = two_digits(p);
+    const std::uint32_t day = two_digits(p + 2);
+    if (year == 0 || month < 1 || month > 12 || day < 1 || day > month_length(year, month)) {
+        return std::nullopt;
+    }
+    return CivilDate{year, month, day};
+}
+
+std::int64_t days_from_civil(std::uint32_t year, std::uint32_t month, std::uint32_t day) {
+    // Years are counted from March 1, so a leap day is the last day of its year and the
+    // 400-year era of 146097 days repeats exactly.
+    const std::int64_t y = static_cast<std::int64_t>(year) - (month <= 2 ? 1 : 0);
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t year_of_era = y - era * 400;
+    const std::int64_t m = month;
+    const std::int64_t day_of_year =
+        (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + static_cast<std::int64_t>(day) - 1;
+    const std::int64_t day_of_era =
+        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    // 719468 days lead from 0000-03-01 to 1970-01-01.
+    return era * 146097 + day_of_era - 719468;
+}
+
+std::optional<Int128> parse_r(std::string_view text, std::uint8_t scale) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const bool negative = p != end && *p == '-';
+    if (negative) {
+        ++p;
+    }
+    // The integer and fraction digits are read as one number; the point only marks where the
+    // fraction starts.
+    Int128 value = 0;
+    std::uint64_t chunk = 0;
+    std::size_t chunk_len = 0;
+    std::size_t digits = 0;
+    const char* point = nullptr;
+    for (; p != end; ++p) {
+        const char c = *p;
+        if (is_digit(c)) {
+            if (chunk_len == chunk_digits) {
+                if (!join(value, chunk, chunk_len)) {
+                    return std::nullopt;
+                }
+                chunk = 0;
+                chunk_len = 0;
+            }
+            chunk = chunk * 10 + static_cast<std::uint64_t>(c - '0');
+            ++chunk_len;
+            ++digits;
+        } else if (c == '.' && point == nullptr) {
+            point = p;
+        } else {
+            return std::nullopt;
+        }
+    }
+    const std::size_t fraction = point == nullptr ? 0 : static_cast<std::size_t>(end - point - 1);
+    if (digits == 0 || fraction > scale || !join(value, chunk, chunk_len)) {
+        return std::nullopt;
+    }
+    // Zero stays zero at any scale; anything else beyond 38 powers of ten is out of range.
+    const std::size_t missing = scale - fraction;
+    if (value != 0 &&
+        (missing > max_digits || __builtin_mul_overflow(value, powers_of_ten[missing], &value) ||
+         value > max_magnitude)) {
+        return std::nullopt;
+    }
+    return negative ? -value : value;
+}
+
+std::optional<std::uint32_t> parse_tm(std::string_view text) {
+    const std::size_t n = text.size();
+    if ((n != 4 && n < 6) || n > 8 || !all_digits(text)) {
+        return std::nullopt;
+    }
+    const char* p = text.data();
+    const std::uint32_t hour = two_digits(p);
+    const std::uint32_t minute = two_digits(p + 2);
+    const std::uint32_t second = n >= 6 ? two_digits(p + 4) : 0;
+    if (hour > 23 || minute > 59 || second > 59) {
+        return std::nullopt;
+    }
+    return hour * 3600 + minute * 60 + second;
+}
+
+}  // namespace remitrax

@@ -1,0 +1,123 @@
+#include "column/table.hpp"
+
+#include <algorithm>
+#include <utility>
+
+namespace remitrax {
+
+Table::Table(std::string name, std::span<const ColumnSchema> schema) : name_(std::move(name)) {
+    columns_.reserve(schema.size());
+    for (const ColumnSchema& column : schema) {
+        columns_.push_back({column.name, ColumnData(column.type)});
+    }
+}
+
+Table::Table(std::string name, std::vector<NamedColumn> columns, std::size_t rows)
+    : name_(std::move(name)), columns_(std::move(columns)), rows_(rows) {}
+
+std::expected<void, RowError> Table::push_row(std::span<const Cell> cells) {
+    if (cells.size() != columns_.size()) {
+        return std::unexpected(
+            RowError{RowError::WrongLength{name_, columns_.size(), cells.size()}});
+    }
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        auto checked = columns_[i].data.check(cells[i]);
+        if (!checked) {
+            return std::unexpected(
+                RowError{RowError::Refused{name_, columns_[i].name, std::move(checked.error())}});
+        }
+    }
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        columns_[i].data.push_checked(cells[i]);
+    }
+    ++rows_;
+    return {};
+}
+
+Table Table::take_rows() {
+    std::vector<NamedColumn> taken;
+    taken.reserve(columns_.size());
+    for (NamedColumn& column : columns_) {
+        taken.push_back({column.name, column.data.take()});
+    }
+    return Table(name_, std::move(taken), std::exchange(rows_, 0));
+}
+
+const ColumnData* Table::column(std::string_view name) const {
+    for (const NamedColumn& column : columns_) {
+        if (column.name == name) {
+            return &column.data;
+        }
+    }
+    return nullptr;
+}
+
+std::string Table::header() const {
+    std::string out;
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+        if (i > 0) {
+            out += " | ";
+        }
+        out += columns_[i].name;
+        out += ": ";
+        out += columns_[i].data.type().to_string();
+    }
+    return out;
+}
+
+std::optional<std::string> Table::render_row(std::size_t row) const {
+    if (row >= rows_) {
+        return std::nullopt;
+    }
+    std::string out;
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+        if (i > 0) {
+            out += " | ";
+        }
+        if (const auto text = columns_[i].data.render(row)) {
+            out += *text;
+        }
+    }
+    return out;
+}
+
+std::string Table::to_string() const {
+    std::string out = "## ";
+    out += name_;
+    out += " (rows: ";
+    out += std::to_string(rows_);
+    out += ")\n";
+    out += header();
+    out += '\n';
+    for (std::size_t row = 0; row < rows_; ++row) {
+        out += render_row(row).value_or(std::string());
+        out += '\n';
+    }
+    out += '\n';
+    return out;
+}
+
+Tables::Tables(std::vector<Table> tables) : tables_(std::move(tables)) {
+    // std::string compares bytewise, as unsigned bytes, the shorter name first on a tie.
+    std::stable_sort(tables_.begin(), tables_.end(),
+                     [](const Table& a, const Table& b) { return a.name() < b.name(); });
+}
+
+const Table* Tables::get(std::string_view name) const {
+    for (const Table& table : tables_) {
+        if (table.name() == name) {
+            return &table;
+        }
+    }
+    return nullptr;
+}
+
+std::string Tables::to_string() const {
+    std::string out;
+    for (const Table& table : tables_) {
+        out += table.to_string();
+    }
+    return out;
+}
+
+}  // namespace remitrax

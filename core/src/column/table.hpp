@@ -1,0 +1,106 @@
+// Tables: named columns that grow one whole row at a time, and the sorted set of tables one
+// parse or one stream batch produces, with their plain-text rendering.
+#pragma once
+
+#include <cstddef>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "column/column.hpp"
+#include "column/types.hpp"
+
+namespace remitrax {
+
+// Why Table::push_row refused a row; the table is left as it was.
+struct RowError {
+    struct WrongLength {
+        std::string table;
+        std::size_t expected = 0;  // number of columns
+        std::size_t got = 0;       // number of cells
+    };
+    struct Refused {
+        std::string table;
+        std::string column;
+        CheckError error;
+    };
+
+    std::variant<WrongLength, Refused> kind;
+};
+
+struct NamedColumn {
+    std::string name;
+    ColumnData data;
+};
+
+// One column of a table's schema.
+struct ColumnSchema {
+    std::string name;
+    ColumnType type;
+};
+
+// Invariant: every column holds exactly rows() rows. Name and schema never change.
+class Table {
+  public:
+    // A table with empty columns of the given names and types, in that order.
+    Table(std::string name, std::span<const ColumnSchema> schema);
+
+    const std::string& name() const { return name_; }
+    const std::vector<NamedColumn>& columns() const { return columns_; }
+    std::size_t rows() const { return rows_; }
+
+    // Appends one cell per column, in column order. Every cell is checked before any is
+    // stored, so the row is stored whole or not at all.
+    std::expected<void, RowError> push_row(std::span<const Cell> cells);
+
+    // The rows appended so far, as a table of the same name and schema; this table keeps its
+    // schema with empty columns. The column buffers are moved, not copied.
+    Table take_rows();
+
+    // The first column named exactly `name`, or null.
+    const ColumnData* column(std::string_view name) const;
+
+    // "{name}: {type}" per column, joined by " | ".
+    std::string header() const;
+
+    // The rendered cells of `row` joined by " | "; nothing past the last row.
+    std::optional<std::string> render_row(std::size_t row) const;
+
+    // The title line "## {name} (rows: {rows})", the header, one line per row and an empty
+    // line, each ending with a line feed.
+    std::string to_string() const;
+
+  private:
+    Table(std::string name, std::vector<NamedColumn> columns, std::size_t rows);
+
+    std::string name_;
+    std::vector<NamedColumn> columns_;
+    std::size_t rows_ = 0;
+};
+
+// Tables sorted bytewise by name; tables of equal names keep their order of arrival.
+class Tables {
+  public:
+    Tables() = default;
+    explicit Tables(std::vector<Table> tables);
+
+    const std::vector<Table>& tables() const { return tables_; }
+    std::size_t size() const { return tables_.size(); }
+    auto begin() const { return tables_.begin(); }
+    auto end() const { return tables_.end(); }
+
+    // The first table named exactly `name`, or null.
+    const Table* get(std::string_view name) const;
+
+    // The text forms of the tables, one after another.
+    std::string to_string() const;
+
+  private:
+    std::vector<Table> tables_;
+};
+
+}  // namespace remitrax

@@ -1,0 +1,118 @@
+// Placing segments in the loop tree of a spec, one at a time, as a short list of events.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "spec/loops.hpp"
+
+namespace remitrax {
+
+class Segment;
+struct Spec;
+
+// Numbered in this order; the number is what crosses into Python.
+enum class EventKind : std::uint8_t {
+    Open,      // loop, segment, implicit
+    Close,     // loop
+    Placed,    // loop, segment
+    Unplaced,  // segment
+    Empty,     // segment
+};
+
+// One outcome for one segment: a kind byte, a flag byte and two words. The first word holds
+// the loop of Open, Close and Placed and the segment index of Unplaced and Empty; the second
+// holds the segment index of Open and Placed.
+class Event {
+  public:
+    // `implicit`: opened to make room for a descendant, not by its own trigger.
+    static constexpr Event open(LoopId loop, std::uint64_t segment, bool implicit) {
+        return {EventKind::Open, implicit ? std::uint8_t{1} : std::uint8_t{0}, loop, segment};
+    }
+    static constexpr Event close(LoopId loop) { return {EventKind::Close, 0, loop, 0}; }
+    static constexpr Event placed(LoopId loop, std::uint64_t segment) {
+        return {EventKind::Placed, 0, loop, segment};
+    }
+    static constexpr Event unplaced(std::uint64_t segment) {
+        return {EventKind::Unplaced, 0, segment, 0};
+    }
+    static constexpr Event empty(std::uint64_t segment) {
+        return {EventKind::Empty, 0, segment, 0};
+    }
+
+    constexpr EventKind kind() const { return kind_; }
+    constexpr bool implicit() const { return flag_ != 0; }
+    // The loop of Open, Close and Placed.
+    constexpr LoopId loop() const { return static_cast<LoopId>(first_); }
+    // The segment index of every kind but Close, which has none (zero).
+    constexpr std::uint64_t segment() const {
+        switch (kind_) {
+            case EventKind::Open:
+            case EventKind::Placed:
+                return second_;
+            case EventKind::Unplaced:
+            case EventKind::Empty:
+                return first_;
+            case EventKind::Close:
+                break;
+        }
+        return 0;
+    }
+
+    // The stored bytes and words, whatever the kind.
+    constexpr std::uint8_t flag() const { return flag_; }
+    constexpr std::uint64_t first() const { return first_; }
+    constexpr std::uint64_t second() const { return second_; }
+
+    friend constexpr bool operator==(const Event&, const Event&) = default;
+
+  private:
+    constexpr Event(EventKind kind, std::uint8_t flag, std::uint64_t first, std::uint64_t second)
+        : kind_(kind), flag_(flag), first_(first), second_(second) {}
+
+    EventKind kind_;
+    std::uint8_t flag_;
+    std::uint64_t first_;
+    std::uint64_t second_;
+};
+
+// Keeps the stack of open loops and nothing else; makes no diagnostics. The spec must outlive
+// the engine. Once its lists have grown, feeding allocates nothing.
+class LoopEngine {
+  public:
+    explicit LoopEngine(const Spec& spec) : spec_(&spec) {}
+
+    // Places one segment and returns the events of this call, valid until the next call. In
+    // one call: the Close events of the loops left (innermost first), the Open events
+    // (ancestors root first, then the loop itself), the Placed, then the Close of the loop an
+    // end segment ends.
+    std::span<const Event> feed(const Segment& segment);
+    // At the end of the input: closes every open loop, innermost first. The engine can then
+    // take a new input.
+    std::span<const Event> close_all();
+
+    // The open loops, outermost first.
+    std::span<const LoopId> stack() const { return stack_; }
+
+  private:
+    // Pops and records a Close while more than `keep` loops are open.
+    void close_down_to(std::size_t keep);
+    void open(LoopId loop, std::uint64_t segment, bool implicit);
+    // Keeps `keep` loops open, then opens `loop` by its own trigger and places the segment.
+    void enter(LoopId loop, std::uint64_t segment, std::size_t keep);
+    // The steps of feed after the empty frame, each true when it placed the segment: a child
+    // of an open loop or a root, a member or end of an open loop, implicit recovery.
+    bool place_as_child(const Segment& segment, std::uint64_t index);
+    bool place_as_member(const Segment& segment, std::uint64_t index);
+    bool recover(const Segment& segment, std::uint64_t index);
+
+    const Spec* spec_;
+    std::vector<LoopId> stack_;
+    std::vector<Event> events_;
+    // The ancestor chain of implicit recovery; kept so that building it needs no storage.
+    std::vector<LoopId> scratch_;
+};
+
+}  // namespace remitrax

@@ -1,0 +1,61 @@
+#include "process/processor.hpp"
+
+namespace remitrax {
+
+namespace {
+
+void append(std::vector<Diagnostic>& out, std::span<const Diagnostic> diagnostics) {
+    out.insert(out.end(), diagnostics.begin(), diagnostics.end());
+}
+
+}  // namespace
+
+Processor::Processor(std::shared_ptr<const Spec> spec, const Delimiters& delimiters)
+    : engine_(*spec), checker_(*spec, delimiters), projector_(std::move(spec), delimiters) {}
+
+const Output& Processor::feed(const Segment& segment) {
+    output_.events.clear();
+    output_.diagnostics.clear();
+    const std::span<const Event> events = engine_.feed(segment);
+    output_.events.assign(events.begin(), events.end());
+    append(output_.diagnostics, checker_.on(segment, events));
+    append(output_.diagnostics, projector_.on(segment, events));
+    return output_;
+}
+
+const Output& Processor::finish() {
+    output_.events.clear();
+    output_.diagnostics.clear();
+    // These Close events are not handed to the checker or the projector: each closes its
+    // own stack in its finish.
+    const std::span<const Event> events = engine_.close_all();
+    output_.events.assign(events.begin(), events.end());
+    append(output_.diagnostics, checker_.finish());
+    append(output_.diagnostics, projector_.finish());
+    return output_;
+}
+
+Tables Processor::take_tables() {
+    return Tables(projector_.take_tables());
+}
+
+RunResult Processor::run(std::shared_ptr<const Spec> spec, const Document& document) {
+    Processor processor(std::move(spec), document.delimiters());
+    RunResult result;
+    Segment segment;
+    for (std::size_t i = 0; i < document.size(); ++i) {
+        // An index built from the input always gives a frame; a span that does not fit the
+        // bytes would end the walk.
+        const auto frame = document.frame(i);
+        if (!frame) {
+            break;
+        }
+        segment.reparse(i, *frame, document.delimiters());
+        append(result.diagnostics, processor.feed(segment).diagnostics);
+    }
+    append(result.diagnostics, processor.finish().diagnostics);
+    result.tables = processor.take_tables();
+    return result;
+}
+
+}  // namespace remitrax

@@ -1,0 +1,57 @@
+// The per-segment driver: each segment goes to the loop engine, then the envelope checker,
+// then the projector, and what they produce is gathered here.
+#pragma once
+
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "check/envelope.hpp"
+#include "column/table.hpp"
+#include "diagnostic/diagnostic.hpp"
+#include "engine/engine.hpp"
+#include "project/projector.hpp"
+#include "spec/spec.hpp"
+#include "x12/delimiters.hpp"
+#include "x12/document.hpp"
+#include "x12/segment.hpp"
+
+namespace remitrax {
+
+// The result of one step; valid until the next feed or finish.
+struct Output {
+    std::vector<Event> events;
+    std::vector<Diagnostic> diagnostics;
+};
+
+// The tables and every diagnostic of a whole document, in input order.
+struct RunResult {
+    Tables tables;
+    std::vector<Diagnostic> diagnostics;
+};
+
+// One processor serves one input (or, after finish, the next) from one thread at a time. It
+// shares the immutable spec.
+class Processor {
+  public:
+    Processor(std::shared_ptr<const Spec> spec, const Delimiters& delimiters);
+
+    // One segment: its events, then the checker's findings followed by the projector's.
+    const Output& feed(const Segment& segment);
+    // The end of the input: the Close events of every open loop, innermost first, then the
+    // checker's and the projector's end findings. Afterwards the processor is as new.
+    const Output& finish();
+    // The rows gathered since the last take, as tables sorted by name. Row numbers run on.
+    Tables take_tables();
+
+    // The whole-document road: every segment re-parsed into one reused Segment.
+    static RunResult run(std::shared_ptr<const Spec> spec, const Document& document);
+
+  private:
+    LoopEngine engine_;
+    EnvelopeChecker checker_;
+    Projector projector_;
+    Output output_;
+};
+
+}  // namespace remitrax

@@ -1,0 +1,86 @@
+// Cell values of rows under construction: the text a column sees for an element or a
+// component, the read of one column value, and the push of a finished row into its table.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "column/table.hpp"
+#include "column/types.hpp"
+#include "project/check.hpp"
+#include "x12/segment.hpp"
+
+namespace remitrax {
+
+namespace slot {
+// No value yet: a later matching segment may still fill the slot.
+struct Unset {
+    friend bool operator==(Unset, Unset) = default;
+};
+// The bytes [start, end) of the row's text buffer.
+struct TextRange {
+    std::size_t start = 0;
+    std::size_t end = 0;
+    friend bool operator==(TextRange, TextRange) = default;
+};
+}  // namespace slot
+
+// One cell of a row under construction. Null is settled: the slot is never written again.
+using Slot = std::variant<slot::Unset, cell::Null, slot::TextRange, cell::Int, cell::Decimal,
+                          cell::Date, cell::Time>;
+
+// A row being built. Its buffers keep their capacity from one row to the next.
+struct Row {
+    // Per ancestor table, outermost first: the number of that table's open row, if any.
+    std::vector<std::optional<std::uint64_t>> parents;
+    std::vector<Slot> slots;  // one per spec column
+    std::string text;         // the bytes of the TextRange slots
+    std::uint64_t number = 0;
+    std::uint64_t segment = 0;  // 0-based document index of the row's segment
+};
+
+// One column value to read from a segment.
+struct ReadRequest {
+    std::uint64_t element = 0;               // 1-based
+    std::optional<std::uint64_t> component;  // 1-based
+    ColumnType type;
+};
+
+// A value that its column refused; the row keeps a null in its place.
+struct DroppedValue {
+    std::string column;
+    std::uint64_t length = 0;  // the length the column would have reached
+    std::string bytes;         // the refused text; empty for a cell that was not text
+};
+
+namespace fill {
+
+// The text of element `element` (1-based), or of one of its components: a composite read
+// whole is joined by `separator` in `scratch`, and the result may be a view of it. An absent
+// element or component and an empty value all give empty text. Component 1 of a simple
+// element is its value.
+std::string_view leaf_text(const Segment& segment, std::uint64_t element,
+                           std::optional<std::uint64_t> component, char separator,
+                           std::string& scratch);
+
+// The value of one column for `segment`: what the checks kept for the same element,
+// component and type when they kept it, else the text parsed at the column's type (a text
+// that is empty or not valid gives Null). Text goes to the end of `text`.
+Slot read(std::span<const Checked> checked, const Segment& segment, const ReadRequest& request,
+          char separator, std::string& scratch, std::string& text);
+
+// Pushes `row` into `table`, whose schema is the projector's: row number, segment index, the
+// parents, then the slots. A value the table refuses (text that would overflow its column) is
+// replaced by a null and returned, so the row is always stored. `cells` is scratch, left
+// empty.
+std::vector<DroppedValue> append(const Row& row, Table& table, std::vector<Cell>& cells);
+
+}  // namespace fill
+
+}  // namespace remitrax

@@ -1,0 +1,203 @@
+#include "project/plan.hpp"
+
+#include <algorithm>
+#include <utility>
+#include <variant>
+
+namespace remitrax {
+
+namespace {
+
+constexpr std::size_t packed_limit = 8;
+
+// The element position that a group column reads in the first repeat group; nothing when the
+// table has no segment or repeat, or when the position does not fit.
+std::optional<std::uint64_t> first_group_position(const TableDef& table, std::uint64_t offset) {
+    if (!table.segment || !table.repeat) {
+        return std::nullopt;
+    }
+    std::uint64_t position = 0;
+    if (__builtin_add_overflow(table.repeat->from, offset, &position)) {
+        return std::nullopt;
+    }
+    return position;
+}
+
+}  // namespace
+
+ColumnType column_type_of(ElementType type) {
+    switch (type.kind) {
+        case ElementKind::AN:
+        case ElementKind::ID:
+            return ColumnType::binary();
+        case ElementKind::N:
+            return ColumnType::int64(type.param);
+        case ElementKind::R:
+            return ColumnType::decimal128(38, type.param);
+        case ElementKind::DT:
+            return ColumnType::date32();
+        case ElementKind::TM:
+            return ColumnType::time32();
+    }
+    return ColumnType::binary();
+}
+
+ColumnType column_type(const Spec& spec, const TableDef& table, const ColumnSource& source) {
+    const ElementDef* def = nullptr;
+    if (const auto* element = std::get_if<ColumnSource::Element>(&source.kind)) {
+        def = spec.element_def(element->segment, element->element, element->component);
+    } else if (const auto* group = std::get_if<ColumnSource::GroupElement>(&source.kind)) {
+        if (const auto position = first_group_position(table, group->offset)) {
+            def = spec.element_def(*table.segment, *position, group->component);
+        }
+    } else {
+        return ColumnType::int64(0);
+    }
+    return def ? column_type_of(def->type) : ColumnType::binary();
+}
+
+ElementPlan ElementPlan::create(std::uint64_t position, const ElementDef& def) {
+    ElementPlan plan;
+    plan.def = &def;
+    plan.position = position;
+    plan.column_type = column_type_of(def.type);
+    plan.components.reserve(def.composite.size());
+    for (const auto& [component, component_def] : def.composite) {
+        plan.components.push_back(
+            {component, &component_def, column_type_of(component_def.type), false});
+    }
+    if (!def.composite.empty()) {
+        plan.max_component = def.composite.rbegin()->first;
+    }
+    return plan;
+}
+
+std::optional<std::uint64_t> pack_segment_id(std::string_view id) {
+    if (id.size() >= packed_limit) {
+        return std::nullopt;
+    }
+    std::uint64_t key = 1;
+    for (const char byte : id) {
+        key = (key << 8U) | static_cast<unsigned char>(byte);
+    }
+    return key;
+}
+
+Plans Plans::build(const Spec& spec) {
+    Plans plans;
+    const std::size_t loop_count = spec.loops.size();
+    for (const auto& [id, def] : spec.segments) {
+        SegmentPlan& plan = plans.entry(id, loop_count);
+        plan.elements.clear();
+        plan.elements.reserve(def.size());
+        for (const auto& [position, element] : def) {
+            plan.elements.push_back(ElementPlan::create(position, element));
+        }
+    }
+    for (TableIndex t = 0; t < spec.tables.size(); ++t) {
+        const TableDef& table = spec.tables[t];
+        // A segment-anchored table fills its rows from its own segment, so none of its
+        // columns is attached to a loop.
+        if (!table.segment) {
+            for (std::size_t c = 0; c < table.columns.size(); ++c) {
+                const ColumnSource& source = table.columns[c].second;
+                const std::string* segment = nullptr;
+                std::optional<LoopId> loop;
+                if (const auto* element = std::get_if<ColumnSource::Element>(&source.kind)) {
+                    segment = &element->segment;
+                    loop = element->loop;
+                } else if (const auto* index =
+                               std::get_if<ColumnSource::SegmentIndex>(&source.kind)) {
+                    segment = &index->segment;
+                    loop = index->loop;
+                } else {
+                    continue;
+                }
+                SegmentPlan& plan = plans.entry(*segment, loop_count);
+                if (loop) {
+                    plan.by_loop[*loop].push_back({t, c});
+                } else {
+                    for (const LoopId anchor : table.loops) {
+                        plan.by_loop[anchor].push_back({t, c});
+                    }
+                }
+            }
+        }
+        plans.mark_columns(spec, table);
+    }
+    return plans;
+}
+
+template <typename Self>
+auto Plans::find_in(Self& self, std::string_view id) -> decltype(&self.short_.begin()->second) {
+    if (const auto key = pack_segment_id(id)) {
+        const auto found = self.short_.find(*key);
+        return found == self.short_.end() ? nullptr : &found->second;
+    }
+    const auto found = self.long_.find(id);
+    return found == self.long_.end() ? nullptr : &found->second;
+}
+
+const SegmentPlan* Plans::get(std::string_view id) const {
+    return find_in(*this, id);
+}
+
+SegmentPlan* Plans::find(std::string_view id) {
+    return find_in(*this, id);
+}
+
+SegmentPlan& Plans::entry(std::string_view id, std::size_t loop_count) {
+    if (SegmentPlan* plan = find(id)) {
+        return *plan;
+    }
+    SegmentPlan plan;
+    plan.by_loop.resize(loop_count);
+    if (const auto key = pack_segment_id(id)) {
+        return short_.emplace(*key, std::move(plan)).first->second;
+    }
+    return long_.emplace(std::string(id), std::move(plan)).first->second;
+}
+
+void Plans::mark(ElementPlan& element, std::optional<std::uint64_t> component) {
+    if (!component) {
+        element.keep = true;
+        return;
+    }
+    const auto part = std::ranges::lower_bound(element.components, *component, std::less<>{},
+                                               &ComponentPlan::position);
+    if (part != element.components.end() && part->position == *component) {
+        part->keep = true;
+    }
+}
+
+void Plans::mark_columns(const Spec& /*spec*/, const TableDef& table) {
+    for (const auto& [name, source] : table.columns) {
+        if (const auto* element = std::get_if<ColumnSource::Element>(&source.kind)) {
+            // In a segment-anchored table the column's segment is the table's own.
+            SegmentPlan* plan = find(element->segment);
+            if (plan == nullptr) {
+                continue;
+            }
+            const auto found = std::ranges::lower_bound(plan->elements, element->element,
+                                                        std::less<>{}, &ElementPlan::position);
+            if (found != plan->elements.end() && found->position == element->element) {
+                mark(*found, element->component);
+            }
+        } else if (const auto* group = std::get_if<ColumnSource::GroupElement>(&source.kind)) {
+            const auto base = first_group_position(table, group->offset);
+            const std::uint64_t step = table.repeat ? table.repeat->step : 0;
+            SegmentPlan* plan = base ? find(*table.segment) : nullptr;
+            // A step of 0 defines no groups; compiled tables never have one.
+            if (plan == nullptr || step == 0) {
+                continue;
+            }
+            for (ElementPlan& candidate : plan->elements) {
+                if (candidate.position >= *base && (candidate.position - *base) % step == 0) {
+                    mark(candidate, group->component);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace remitrax

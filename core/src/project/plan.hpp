@@ -1,0 +1,112 @@
+// Projection plans: per segment id, the element definitions to check, which checked values a
+// column reads, and which columns of loop-anchored tables a segment fills in each loop.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "column/types.hpp"
+#include "spec/elements.hpp"
+#include "spec/loops.hpp"
+#include "spec/spec.hpp"
+#include "spec/tables.hpp"
+
+namespace remitrax {
+
+// Every plan points into the Spec it was built from. A Spec is immutable, so the pointers stay
+// valid as long as the owner of the plans keeps that Spec alive, which it must for their whole
+// life.
+
+// AN and ID keep text, N becomes Int64 with its implied decimals as scale, R becomes
+// Decimal128(38, scale), DT and TM become Date32 and Time32.
+ColumnType column_type_of(ElementType type);
+
+// The type of one spec column of `table`: that of the element (or component) it reads, Int64
+// with scale 0 for a segment index, and Binary whenever no definition applies.
+ColumnType column_type(const Spec& spec, const TableDef& table, const ColumnSource& source);
+
+// One declared component of a composite element.
+struct ComponentPlan {
+    std::uint64_t position = 0;  // 1-based
+    const ElementDef* def = nullptr;
+    ColumnType column_type;
+    bool keep = false;  // some column reads this component
+};
+
+// How to check one defined element of a segment id.
+struct ElementPlan {
+    std::vector<ComponentPlan> components;  // ascending position; empty without a composite
+    const ElementDef* def = nullptr;
+    std::uint64_t position = 0;       // 1-based
+    std::uint64_t max_component = 0;  // highest declared component; 0 without a composite
+    bool keep = false;                // some column reads the element itself
+    ColumnType column_type;
+
+    // Nothing kept yet; `def` must outlive the plan.
+    static ElementPlan create(std::uint64_t position, const ElementDef& def);
+};
+
+// One spec column (counted from 0, automatic columns excluded) of one table.
+struct ColumnRef {
+    TableIndex table = 0;
+    std::size_t column = 0;
+
+    friend bool operator==(const ColumnRef&, const ColumnRef&) = default;
+};
+
+// Everything planned for one segment id.
+struct SegmentPlan {
+    // One per defined element, ascending position; empty for an id only read by columns.
+    std::vector<ElementPlan> elements;
+    // Indexed by LoopId, one list per loop of the spec: the columns a segment with this id
+    // placed directly in that loop may fill, in attachment order.
+    std::vector<std::vector<ColumnRef>> by_loop;
+};
+
+// The packed key of an id shorter than 8 bytes: a leading 1 followed by the id's bytes, so ids
+// differing only in leading zero bytes stay apart. Nothing for longer ids.
+std::optional<std::uint64_t> pack_segment_id(std::string_view id);
+
+// Segment plans by id. Ids below 8 bytes are looked up by packed integer key, the others by
+// their bytes; the choice depends on the id's length alone.
+class Plans {
+  public:
+    using ShortMap = std::map<std::uint64_t, SegmentPlan>;
+    using LongMap = std::map<std::string, SegmentPlan, std::less<>>;
+
+    // All plans of `spec`: element plans for every defined segment, then, table by table, the
+    // columns attached to loops and the keep flags. Doing the per-table steps in one pass here
+    // rather than between other per-table work gives the same plans.
+    static Plans build(const Spec& spec);
+
+    // Null when the id has no plan.
+    const SegmentPlan* get(std::string_view id) const;
+    // The plan of `id`, inserted first when absent with no elements and `loop_count` empty
+    // column lists. References stay valid while the plans live.
+    SegmentPlan& entry(std::string_view id, std::size_t loop_count);
+    // Sets the keep flags of the elements and components that the columns of `table` read;
+    // plans that do not exist are not created.
+    void mark_columns(const Spec& spec, const TableDef& table);
+
+    const ShortMap& short_ids() const { return short_; }
+    const LongMap& long_ids() const { return long_; }
+
+  private:
+    // The lookup of get and find, for a const or a mutable Plans.
+    template <typename Self>
+    static auto find_in(Self& self, std::string_view id) -> decltype(&self.short_.begin()->second);
+    SegmentPlan* find(std::string_view id);
+    // Marks the element whole, or only its declared component `component`.
+    static void mark(ElementPlan& element, std::optional<std::uint64_t> component);
+
+    ShortMap short_;
+    LongMap long_;
+};
+
+}  // namespace remitrax

@@ -1,0 +1,101 @@
+// Feeding the loop engine allocates nothing once its lists have grown. The global allocation
+// functions are replaced here to count calls, so this test lives in its own executable.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "engine/engine.hpp"
+#include "spec/spec.hpp"
+#include "x12/bytes.hpp"
+#include "x12/document.hpp"
+#include "x12/segment.hpp"
+
+namespace {
+
+std::size_t allocations = 0;
+
+void* counted(std::size_t size) {
+    ++allocations;
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    return counted(size);
+}
+void* operator new[](std::size_t size) {
+    return counted(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace {
+
+using remitrax::Buffer;
+using remitrax::Document;
+using remitrax::EventKind;
+using remitrax::LoopEngine;
+using remitrax::Segment;
+using remitrax::Spec;
+
+// Feeds every segment and ends the input; the number of Placed events.
+std::size_t pass(LoopEngine& engine, const std::vector<Segment>& segments) {
+    std::size_t placed = 0;
+    for (const Segment& segment : segments) {
+        for (const auto& event : engine.feed(segment)) {
+            if (event.kind() == EventKind::Placed) {
+                ++placed;
+            }
+        }
+    }
+    engine.close_all();
+    return placed;
+}
+
+TEST(LoopEngineAlloc, SecondPassOverAFileAllocatesNothing) {
+    const auto spec = Spec::builtin_835();
+    for (const char* name :
+         {"tp_profee_multiple_156isa.edi", "oop_4010_deident_02_large_6st.dat"}) {
+        std::ifstream in(std::filesystem::path(REMITRAX_SAMPLES_DIR) / name, std::ios::binary);
+        ASSERT_TRUE(in) << name;
+        const std::string text{std::istreambuf_iterator<char>(in), {}};
+        const auto document = Document::parse(Buffer::copy_of(text));
+        ASSERT_TRUE(document.has_value()) << name;
+        std::vector<Segment> segments;
+        for (std::size_t i = 0; i < document->size(); ++i) {
+            segments.push_back(*document->segment(i));
+        }
+
+        LoopEngine engine(*spec);
+        const std::size_t warm = pass(engine, segments);
+        const std::size_t before = allocations;
+        const std::size_t again = pass(engine, segments);
+        const std::size_t made = allocations - before;
+        EXPECT_EQ(made, 0u) << name;
+        EXPECT_EQ(again, warm) << name;
+        EXPECT_GT(warm, segments.size() / 2) << name;
+    }
+}
+
+}  // namespace
