@@ -278,18 +278,38 @@ std::expected<void, CheckError> ColumnData::check_cell(ColumnType type, std::siz
     return {};
 }
 
-void ColumnData::set_validity(bool valid) {
-    if (len % 8 == 0) {
-        validity.push_back(0);
-    }
-    if (valid) {
-        validity.back() = static_cast<std::uint8_t>(validity.back() | (1u << (len % 8)));
-    }
-    ++len;
-}
-
 void ColumnData::push_checked(const Cell& value) {
-    if (std::visit(AppendValue{}, values, value)) {
+    bool stored = false;
+    switch (value.index()) {
+        case 1:
+            if (auto* v = std::get_if<Binary>(&values)) {
+                stored = AppendValue{}(*v, *std::get_if<cell::Bytes>(&value));
+            }
+            break;
+        case 2:
+            if (auto* v = std::get_if<Int64>(&values)) {
+                stored = AppendValue{}(*v, *std::get_if<cell::Int>(&value));
+            }
+            break;
+        case 3:
+            if (auto* v = std::get_if<Decimal128>(&values)) {
+                stored = AppendValue{}(*v, *std::get_if<cell::Decimal>(&value));
+            }
+            break;
+        case 4:
+            if (auto* v = std::get_if<Date32>(&values)) {
+                stored = AppendValue{}(*v, *std::get_if<cell::Date>(&value));
+            }
+            break;
+        case 5:
+            if (auto* v = std::get_if<Time32>(&values)) {
+                stored = AppendValue{}(*v, *std::get_if<cell::Time>(&value));
+            }
+            break;
+        default:
+            break;
+    }
+    if (stored) {
         set_validity(true);
     } else {
         push_null();

@@ -85,6 +85,23 @@ struct ColumnData {
     static std::expected<void, CheckError> check_cell(ColumnType type, std::size_t data_length,
                                                       const Cell& value);
 
+    // Whether `check` would accept `value`, without building an error.
+    bool accepts(const Cell& value) const {
+        const std::size_t cell = value.index();
+        if (cell == 0) {
+            return true;
+        }
+        // Cells follow the kinds in the same order, one place later.
+        if (cell != values.index() + 1) {
+            return false;
+        }
+        if (cell != 1) {
+            return true;
+        }
+        const std::size_t used = std::get<Binary>(values).data.size();
+        return used <= kMaxData && std::get<cell::Bytes>(value).size() <= kMaxData - used;
+    }
+
     // Appends one row. A cell that `check` would refuse (Null, another kind, or bytes that
     // would overflow the 32-bit offsets) appends a null instead, so the layout stays sound
     // even for a caller that did not check.
@@ -105,7 +122,15 @@ struct ColumnData {
     ColumnData take();
 
   private:
-    void set_validity(bool valid);
+    void set_validity(bool valid) {
+        if (len % 8 == 0) {
+            validity.push_back(0);
+        }
+        if (valid) {
+            validity.back() = static_cast<std::uint8_t>(validity.back() | (1u << (len % 8)));
+        }
+        ++len;
+    }
 };
 
 }  // namespace remitrax

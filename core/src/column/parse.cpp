@@ -140,6 +140,11 @@ std::optional<Int128> parse_r(std::string_view text, std::uint8_t scale) {
     }
     // Zero stays zero at any scale; anything else beyond 38 powers of ten is out of range.
     const std::size_t missing = scale - fraction;
+    // Below 10^18 nothing can overflow, which spares the checked 128-bit product.
+    if (digits + missing <= 18) {
+        value *= powers_of_ten[missing];
+        return negative ? -value : value;
+    }
     if (value != 0 &&
         (missing > max_digits || __builtin_mul_overflow(value, powers_of_ten[missing], &value) ||
          value > max_magnitude)) {

@@ -59,7 +59,8 @@ struct Time {
 }  // namespace cell
 
 // One value of a row, in variant order: Null, Bytes, Int, Decimal, Date, Time.
-using Cell = std::variant<cell::Null, cell::Bytes, cell::Int, cell::Decimal, cell::Date, cell::Time>;
+using Cell =
+    std::variant<cell::Null, cell::Bytes, cell::Int, cell::Decimal, cell::Date, cell::Time>;
 
 // A cell fits a column of its own kind; Null fits every column.
 constexpr bool fits(const Cell& value, ColumnType type) {

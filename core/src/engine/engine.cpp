@@ -10,6 +10,52 @@
 
 namespace remitrax {
 
+namespace {
+
+constexpr std::uint8_t kMember = 1;
+constexpr std::uint8_t kEnd = 2;
+
+}  // namespace
+
+LoopEngine::LoopEngine(const Spec& spec) : spec_(&spec) {
+    for (const LoopDef& def : spec.loops) {
+        ids_.add(def.trigger.segment);
+        for (const std::string& id : def.segments) {
+            ids_.add(id);
+        }
+        if (def.end) {
+            ids_.add(*def.end);
+        }
+    }
+    width_ = ids_.size() + 1;
+    const std::size_t loops = spec.loops.size();
+    member_.assign(loops * width_, 0);
+    for (LoopId loop = 0; loop < loops; ++loop) {
+        const LoopDef& def = spec.loops[loop];
+        for (const std::string& id : def.segments) {
+            member_[loop * width_ + ids_.find(id)] |= kMember;
+        }
+        if (def.end) {
+            member_[loop * width_ + ids_.find(*def.end)] |= kEnd;
+        }
+    }
+    // Lists of (parent, id) in row-major order; the parent after the last loop is the roots.
+    child_offsets_.assign((loops + 1) * width_ + 1, 0);
+    for (std::size_t parent = 0; parent <= loops; ++parent) {
+        const std::vector<LoopId>& children =
+            parent < loops ? spec.loops[parent].children : spec.roots;
+        for (std::size_t id = 0; id < width_; ++id) {
+            child_offsets_[parent * width_ + id] = static_cast<std::uint32_t>(child_lists_.size());
+            for (const LoopId child : children) {
+                if (id + 1 < width_ && ids_.find(spec.loops[child].trigger.segment) == id) {
+                    child_lists_.push_back(child);
+                }
+            }
+        }
+    }
+    child_offsets_.back() = static_cast<std::uint32_t>(child_lists_.size());
+}
+
 std::span<const Event> LoopEngine::feed(const Segment& segment) {
     events_.clear();
     const std::uint64_t index = segment.index();
@@ -51,15 +97,22 @@ void LoopEngine::enter(LoopId loop, std::uint64_t segment, std::size_t keep) {
 }
 
 bool LoopEngine::place_as_child(const Segment& segment, std::uint64_t index) {
+    // Only triggers on the segment's own id can match, so only those children are tried.
+    const std::uint32_t found = ids_.find(segment.id());
+    const std::size_t id = found == IdIndex::unknown ? width_ - 1 : found;
     // Only the innermost open loop with a matching child counts, even when a loop further
     // out has a more specific one; the roots come last.
     for (std::size_t position = stack_.size(); position > 0; --position) {
-        if (const auto child = spec_->matching_child(stack_[position - 1], segment)) {
+        const auto children = candidates(stack_[position - 1], id);
+        if (children.empty()) {
+            continue;
+        }
+        if (const auto child = spec_->best_match(children, segment)) {
             enter(*child, index, position);
             return true;
         }
     }
-    if (const auto root = spec_->matching_child(std::nullopt, segment)) {
+    if (const auto root = spec_->best_match(candidates(spec_->loops.size(), id), segment)) {
         enter(*root, index, 0);
         return true;
     }
@@ -67,12 +120,15 @@ bool LoopEngine::place_as_child(const Segment& segment, std::uint64_t index) {
 }
 
 bool LoopEngine::place_as_member(const Segment& segment, std::uint64_t index) {
-    const std::string_view id = segment.id();
+    const std::uint32_t found = ids_.find(segment.id());
+    if (found == IdIndex::unknown) {
+        return false;
+    }
     for (std::size_t position = stack_.size(); position > 0; --position) {
         const LoopId loop = stack_[position - 1];
-        const LoopDef& def = spec_->loops[loop];
-        const bool ends = def.end && *def.end == id;
-        if (!ends && std::ranges::find(def.segments, id) == def.segments.end()) {
+        const std::uint8_t role = member_[loop * width_ + found];
+        const bool ends = (role & kEnd) != 0;
+        if (role == 0) {
             continue;
         }
         close_down_to(position);

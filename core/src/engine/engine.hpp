@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "engine/ids.hpp"
 #include "spec/loops.hpp"
 
 namespace remitrax {
@@ -82,7 +83,7 @@ class Event {
 // the engine. Once its lists have grown, feeding allocates nothing.
 class LoopEngine {
   public:
-    explicit LoopEngine(const Spec& spec) : spec_(&spec) {}
+    explicit LoopEngine(const Spec& spec);
 
     // Places one segment and returns the events of this call, valid until the next call. In
     // one call: the Close events of the loops left (innermost first), the Open events
@@ -107,8 +108,22 @@ class LoopEngine {
     bool place_as_child(const Segment& segment, std::uint64_t index);
     bool place_as_member(const Segment& segment, std::uint64_t index);
     bool recover(const Segment& segment, std::uint64_t index);
+    // The children of `parent` (the roots for loops.size()) whose trigger has the id numbered
+    // `id`, ascending.
+    std::span<const LoopId> candidates(std::size_t parent, std::size_t id) const {
+        const std::size_t at = parent * width_ + id;
+        return {child_lists_.data() + child_offsets_[at],
+                child_offsets_[at + 1] - child_offsets_[at]};
+    }
 
     const Spec* spec_;
+    // Every id a trigger, member list or end names; the tables below have one column per
+    // number and a last one for any other id.
+    IdIndex ids_;
+    std::size_t width_ = 1;
+    std::vector<std::uint32_t> child_offsets_;
+    std::vector<LoopId> child_lists_;
+    std::vector<std::uint8_t> member_;  // per loop and id: kMember, kEnd
     std::vector<LoopId> stack_;
     std::vector<Event> events_;
     // The ancestor chain of implicit recovery; kept so that building it needs no storage.

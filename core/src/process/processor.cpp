@@ -51,7 +51,10 @@ RunResult Processor::run(std::shared_ptr<const Spec> spec, const Document& docum
             break;
         }
         segment.reparse(i, *frame, document.delimiters());
-        append(result.diagnostics, processor.feed(segment).diagnostics);
+        // feed without the copy of the events into the output.
+        const std::span<const Event> events = processor.engine_.feed(segment);
+        append(result.diagnostics, processor.checker_.on(segment, events));
+        append(result.diagnostics, processor.projector_.on(segment, events));
     }
     append(result.diagnostics, processor.finish().diagnostics);
     result.tables = processor.take_tables();

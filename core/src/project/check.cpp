@@ -113,7 +113,7 @@ std::uint64_t length(ElementType type, std::string_view text) {
 
 Cell Projector::check_value(const Segment& segment, std::uint64_t index, std::uint64_t element,
                             std::optional<std::uint64_t> component, const ElementDef& def,
-                            std::string_view text, bool keep) {
+                            const ValueCheck& plan, std::string_view text) {
     if (text.empty()) {
         if (def.required) {
             push_diagnostic(Rule{Rule::RequiredElementMissing{std::string(segment.id()), element,
@@ -122,20 +122,21 @@ Cell Projector::check_value(const Segment& segment, std::uint64_t index, std::ui
         }
         return cell::Null{};
     }
-    const ColumnType type = column_type_of(def.type);
     Cell value = cell::Null{};
     bool valid = false;
-    if (keep) {
-        if (auto parsed = check::parse(type, text)) {
+    if (plan.type.kind == ColumnKind::Binary) {
+        // Kept text must not point into the segment or the scratch buffer.
+        if (plan.keep) {
+            value = cell::Bytes{};
+        }
+        valid = true;
+    } else if (plan.keep) {
+        if (auto parsed = check::parse(plan.type, text)) {
             value = *parsed;
-            // Kept text must not point into the segment or the scratch buffer.
-            if (std::holds_alternative<cell::Bytes>(value)) {
-                value = cell::Bytes{};
-            }
             valid = true;
         }
     } else {
-        valid = check::is_valid(type, text);
+        valid = check::is_valid(plan.type, text);
     }
     if (!valid) {
         push_diagnostic(Rule{Rule::TypeMismatch{std::string(segment.id()), element, component,
@@ -150,8 +151,7 @@ Cell Projector::check_value(const Segment& segment, std::uint64_t index, std::ui
                         index, element, component, text);
         return value;
     }
-    // The codes are sorted bytewise; string comparison orders bytes as unsigned values.
-    if (!def.codes.empty() && !std::ranges::binary_search(def.codes, text, std::less<>{})) {
+    if (!def.codes.empty() && !plan.codes.contains(text, def.codes)) {
         push_diagnostic(Rule{Rule::CodeNotInList{std::string(segment.id()), element, component,
                                                  def.name, def.codes}},
                         index, element, component, text);
@@ -166,17 +166,32 @@ void Projector::check_segment(const Segment& segment, const SegmentPlan& plan,
     for (const ElementPlan& element : plan.elements) {
         const std::uint64_t n = element.position;
         const ElementDef& def = *element.def;
+        const Element* data = n >= 1 && n <= elements.size() ? &elements[n - 1] : nullptr;
         if (element.components.empty()) {
-            const std::string_view text =
-                fill::leaf_text(segment, n, std::nullopt, component_separator_, scratch_);
+            std::string_view text;
+            if (data != nullptr) {
+                text = data->is_composite() ? fill::leaf_text(segment, n, std::nullopt,
+                                                              component_separator_, scratch_)
+                                            : data->value().bytes();
+            }
+            // An empty value is kept as nothing: a column reading it finds no text and
+            // stores null, as it would for a kept null.
+            if (text.empty()) {
+                if (def.required) {
+                    push_diagnostic(Rule{Rule::RequiredElementMissing{std::string(segment.id()), n,
+                                                                      std::nullopt, def.name}},
+                                    index, n, std::nullopt, {});
+                }
+                continue;
+            }
             const Cell value =
-                check_value(segment, index, n, std::nullopt, def, text, element.keep);
+                check_value(segment, index, n, std::nullopt, def,
+                            {element.column_type, element.codes, element.keep}, text);
             if (element.keep) {
                 checked_.push_back({std::nullopt, value, n, element.column_type});
             }
             continue;
         }
-        const Element* data = n >= 1 && n <= elements.size() ? &elements[n - 1] : nullptr;
         bool present = false;
         if (data != nullptr) {
             if (data->is_composite()) {
@@ -210,9 +225,9 @@ void Projector::check_segment(const Segment& segment, const SegmentPlan& plan,
                 text = data->is_composite() ? data->components()[part.position - 1].bytes()
                                             : data->value().bytes();
             }
-            const Cell value =
-                check_value(segment, index, n, part.position, *part.def, text, part.keep);
-            if (part.keep) {
+            const Cell value = check_value(segment, index, n, part.position, *part.def,
+                                           {part.column_type, part.codes, part.keep}, text);
+            if (part.keep && !text.empty()) {
                 checked_.push_back({part.position, value, n, part.column_type});
             }
         }

@@ -100,24 +100,34 @@ std::vector<DroppedValue> append(const Row& row, Table& table, std::vector<Cell>
         cells.push_back(parent ? index_cell(*parent) : Cell{cell::Null{}});
     }
     for (const Slot& value : row.slots) {
-        std::visit(
-            [&](const auto& held) {
-                using T = std::decay_t<decltype(held)>;
-                if constexpr (std::is_same_v<T, slot::Unset> || std::is_same_v<T, cell::Null>) {
-                    cells.emplace_back(cell::Null{});
-                } else if constexpr (std::is_same_v<T, slot::TextRange>) {
-                    // A range past the text would be a fault of the filler; it stores null.
-                    if (held.start <= held.end && held.end <= row.text.size()) {
-                        cells.emplace_back(cell::Bytes{
-                            std::string_view(row.text).substr(held.start, held.end - held.start)});
-                    } else {
-                        cells.emplace_back(cell::Null{});
-                    }
+        switch (value.index()) {
+            case 2: {
+                // A range past the text would be a fault of the filler; it stores null.
+                const auto& range = *std::get_if<slot::TextRange>(&value);
+                if (range.start <= range.end && range.end <= row.text.size()) {
+                    cells.emplace_back(cell::Bytes{
+                        std::string_view(row.text).substr(range.start, range.end - range.start)});
                 } else {
-                    cells.emplace_back(held);
+                    cells.emplace_back(cell::Null{});
                 }
-            },
-            value);
+                break;
+            }
+            case 3:
+                cells.emplace_back(*std::get_if<cell::Int>(&value));
+                break;
+            case 4:
+                cells.emplace_back(*std::get_if<cell::Decimal>(&value));
+                break;
+            case 5:
+                cells.emplace_back(*std::get_if<cell::Date>(&value));
+                break;
+            case 6:
+                cells.emplace_back(*std::get_if<cell::Time>(&value));
+                break;
+            default:  // Unset and Null
+                cells.emplace_back(cell::Null{});
+                break;
+        }
     }
     std::vector<DroppedValue> dropped;
     while (true) {

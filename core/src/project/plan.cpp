@@ -56,15 +56,40 @@ ColumnType column_type(const Spec& spec, const TableDef& table, const ColumnSour
     return def ? column_type_of(def->type) : ColumnType::binary();
 }
 
+CodeSet CodeSet::of(const std::vector<std::string>& codes) {
+    CodeSet set;
+    set.keys.reserve(codes.size());
+    for (const std::string& code : codes) {
+        if (const auto key = pack_segment_id(code)) {
+            set.keys.push_back(*key);
+        } else {
+            set.complete = false;
+        }
+    }
+    std::ranges::sort(set.keys);
+    return set;
+}
+
+bool CodeSet::contains(std::string_view text, const std::vector<std::string>& codes) const {
+    if (const auto key = pack_segment_id(text)) {
+        if (std::ranges::binary_search(keys, *key)) {
+            return true;
+        }
+    }
+    // The codes are sorted bytewise; string comparison orders bytes as unsigned values.
+    return !complete && std::ranges::binary_search(codes, text, std::less<>{});
+}
+
 ElementPlan ElementPlan::create(std::uint64_t position, const ElementDef& def) {
     ElementPlan plan;
     plan.def = &def;
     plan.position = position;
     plan.column_type = column_type_of(def.type);
+    plan.codes = CodeSet::of(def.codes);
     plan.components.reserve(def.composite.size());
     for (const auto& [component, component_def] : def.composite) {
-        plan.components.push_back(
-            {component, &component_def, column_type_of(component_def.type), false});
+        plan.components.push_back({component, &component_def, column_type_of(component_def.type),
+                                   false, CodeSet::of(component_def.codes)});
     }
     if (!def.composite.empty()) {
         plan.max_component = def.composite.rbegin()->first;

@@ -31,12 +31,23 @@ ColumnType column_type_of(ElementType type);
 // with scale 0 for a segment index, and Binary whenever no definition applies.
 ColumnType column_type(const Spec& spec, const TableDef& table, const ColumnSource& source);
 
+// A code list as packed keys (see pack_segment_id), so that a lookup compares integers.
+struct CodeSet {
+    std::vector<std::uint64_t> keys;  // ascending
+    bool complete = true;             // every code is short enough to have a key
+
+    static CodeSet of(const std::vector<std::string>& codes);
+    // Whether `text` is one of `codes`, the list this set was made of.
+    bool contains(std::string_view text, const std::vector<std::string>& codes) const;
+};
+
 // One declared component of a composite element.
 struct ComponentPlan {
     std::uint64_t position = 0;  // 1-based
     const ElementDef* def = nullptr;
     ColumnType column_type;
     bool keep = false;  // some column reads this component
+    CodeSet codes;      // of def->codes
 };
 
 // How to check one defined element of a segment id.
@@ -47,6 +58,7 @@ struct ElementPlan {
     std::uint64_t max_component = 0;  // highest declared component; 0 without a composite
     bool keep = false;                // some column reads the element itself
     ColumnType column_type;
+    CodeSet codes;  // of def->codes
 
     // Nothing kept yet; `def` must outlive the plan.
     static ElementPlan create(std::uint64_t position, const ElementDef& def);

@@ -1,5 +1,6 @@
 #include "project/projector.hpp"
 
+#include <bit>
 #include <limits>
 #include <variant>
 
@@ -95,6 +96,29 @@ Projector::Projector(std::shared_ptr<const Spec> spec, const Delimiters& delimit
         }
         tables_.push_back(TableState{std::move(types), Row{}, Table(def.name, schema), 0, false});
     }
+    const auto add_plan = [this](std::string_view id, const SegmentPlan& plan) {
+        const std::uint32_t number = ids_.add(id);
+        plan_of_.resize(ids_.size(), nullptr);
+        plan_of_[number] = &plan;
+    };
+    for (const auto& [key, plan] : plans_.short_ids()) {
+        // The packed key is a 1 byte followed by the id's bytes.
+        std::string id;
+        for (std::size_t n = (std::bit_width(key) - 1) / 8; n > 0; --n) {
+            id.push_back(static_cast<char>((key >> (8 * (n - 1))) & 0xFFu));
+        }
+        add_plan(id, plan);
+    }
+    for (const auto& [id, plan] : plans_.long_ids()) {
+        add_plan(id, plan);
+    }
+    table_segment_.assign(spec_->tables.size(), IdIndex::unknown);
+    for (TableIndex t = 0; t < spec_->tables.size(); ++t) {
+        if (const auto& segment = spec_->tables[t].segment) {
+            table_segment_[t] = ids_.add(*segment);
+        }
+    }
+    plan_of_.resize(ids_.size(), nullptr);
 }
 
 std::span<const Diagnostic> Projector::on(const Segment& segment, std::span<const Event> events) {
@@ -188,7 +212,8 @@ void Projector::placed(const Segment& segment, LoopId loop, std::uint64_t index)
     if (loop >= instances_.size()) {
         return;
     }
-    const SegmentPlan* plan = plans_.get(segment.id());
+    const std::uint32_t id = ids_.find(segment.id());
+    const SegmentPlan* plan = id == IdIndex::unknown ? nullptr : plan_of_[id];
     if (plan != nullptr) {
         check_segment(segment, *plan, index);
         fill_columns(segment, *plan, loop, index);
@@ -197,7 +222,7 @@ void Projector::placed(const Segment& segment, LoopId loop, std::uint64_t index)
     }
     for (const TableIndex table : segment_tables_[loop]) {
         const TableDef& def = spec_->tables[table];
-        if (!def.segment || *def.segment != segment.id()) {
+        if (id == IdIndex::unknown || table_segment_[table] != id) {
             continue;
         }
         if (!def.repeat) {

@@ -16,6 +16,7 @@
 #include "column/types.hpp"
 #include "diagnostic/diagnostic.hpp"
 #include "engine/engine.hpp"
+#include "engine/ids.hpp"
 #include "project/check.hpp"
 #include "project/fill.hpp"
 #include "project/plan.hpp"
@@ -74,10 +75,16 @@ class Projector {
 
     // The element checks of a placed segment; fills `checked_`.
     void check_segment(const Segment& segment, const SegmentPlan& plan, std::uint64_t index);
+    // What the plans precompute for one value's check.
+    struct ValueCheck {
+        ColumnType type;  // column_type_of the definition's type
+        const CodeSet& codes;
+        bool keep = false;
+    };
     // Checks one value against `def` and returns it parsed (Null unless `keep` and valid).
     Cell check_value(const Segment& segment, std::uint64_t index, std::uint64_t element,
                      std::optional<std::uint64_t> component, const ElementDef& def,
-                     std::string_view text, bool keep);
+                     const ValueCheck& plan, std::string_view text);
 
     // Fills the attached loop-anchored columns that `segment` matches.
     void fill_columns(const Segment& segment, const SegmentPlan& plan, LoopId loop,
@@ -99,6 +106,10 @@ class Projector {
 
     std::shared_ptr<const Spec> spec_;
     Plans plans_;
+    // The ids of the plans and of the segment-anchored tables, numbered.
+    IdIndex ids_;
+    std::vector<const SegmentPlan*> plan_of_;   // by id number; null without a plan
+    std::vector<std::uint32_t> table_segment_;  // by TableIndex; IdIndex::unknown without one
     std::vector<TableState> tables_;
     std::vector<std::optional<TableIndex>> loop_table_;    // by LoopId
     std::vector<std::vector<TableIndex>> segment_tables_;  // by LoopId, in table order

@@ -117,6 +117,41 @@ void Segment::reparse(std::size_t index, const Frame& frame, const Delimiters& d
     terminated_ = frame.terminated;
     count_ = 0;
     const std::string_view body = frame.body;
+    if (!delimiters.release) {
+        // Without a release character one pass over the body finds both separators.
+        const char element = delimiters.element;
+        const char component = delimiters.component;
+        const char* const begin = body.data();
+        const char* const end = begin + body.size();
+        const char* p = begin;
+        while (p != end && *p != element) {
+            ++p;
+        }
+        id_ = std::string_view(begin, static_cast<std::size_t>(p - begin));
+        if (p == end) {
+            return;
+        }
+        for (;;) {
+            const char* const start = ++p;
+            bool composite = false;
+            while (p != end && *p != element) {
+                composite |= *p == component;
+                ++p;
+            }
+            const std::string_view piece(start, static_cast<std::size_t>(p - start));
+            if (count_ == elements_.size()) {
+                elements_.emplace_back();
+            }
+            if (composite) {
+                elements_[count_++].reparse(piece, component, std::nullopt);
+            } else {
+                elements_[count_++].assign_plain(piece);
+            }
+            if (p == end) {
+                return;
+            }
+        }
+    }
     const std::size_t p = find_unescaped(body, delimiters.element, delimiters.release);
     if (p == std::string_view::npos) {
         id_ = body;

@@ -54,6 +54,13 @@ class Element {
     // when the value holds an unescaped component separator. Storage of an earlier
     // composite refill is kept and reused.
     void reparse(std::string_view value, char component, std::optional<char> release);
+    // Refills as a simple element holding `value`, which the caller has seen to hold neither
+    // a component separator nor a release character.
+    void assign_plain(std::string_view value) {
+        composite_ = false;
+        count_ = 0;
+        simple_.assign(value, std::nullopt);
+    }
 
   private:
     Value simple_;

@@ -1,0 +1,90 @@
+// Dense numbers for the segment ids a spec names, so that whatever depends on a segment's id
+// can be looked up in plain arrays once its number is known.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace remitrax {
+
+class IdIndex {
+  public:
+    // The number of every id that was never added.
+    static constexpr std::uint32_t unknown = 0xFFFFFFFFu;
+
+    IdIndex() : slots_(kSlots) {}
+
+    // The id's number, given in order of first addition.
+    std::uint32_t add(std::string_view id) {
+        if (const std::uint32_t found = find(id); found != unknown) {
+            return found;
+        }
+        const auto number = static_cast<std::uint32_t>(count_++);
+        if (id.size() >= kShort || count_ * 2 > kSlots) {
+            long_.emplace_back(std::string(id), number);
+            return number;
+        }
+        const std::uint64_t key = pack(id);
+        for (std::size_t i = slot_of(key);; i = (i + 1) & (kSlots - 1)) {
+            if (slots_[i].key == 0) {
+                slots_[i] = {key, number};
+                return number;
+            }
+        }
+    }
+
+    std::uint32_t find(std::string_view id) const {
+        if (id.size() < kShort) {
+            const std::uint64_t key = pack(id);
+            for (std::size_t i = slot_of(key);; i = (i + 1) & (kSlots - 1)) {
+                if (slots_[i].key == key) {
+                    return slots_[i].number;
+                }
+                if (slots_[i].key == 0) {
+                    break;
+                }
+            }
+        }
+        for (const auto& [text, number] : long_) {
+            if (text == id) {
+                return number;
+            }
+        }
+        return unknown;
+    }
+
+    // How many ids were added.
+    std::size_t size() const { return count_; }
+
+  private:
+    static constexpr std::size_t kShort = 8;
+    static constexpr std::size_t kSlots = 256;
+
+    struct Slot {
+        std::uint64_t key = 0;  // 0 marks a free slot; a packed id is never 0
+        std::uint32_t number = 0;
+    };
+
+    // The bytes in the low positions and a 1 byte above them, so ids differing only in
+    // trailing zero bytes stay apart.
+    static std::uint64_t pack(std::string_view id) {
+        std::uint64_t key = 0;
+        for (std::size_t i = 0; i < id.size(); ++i) {
+            key |= static_cast<std::uint64_t>(static_cast<unsigned char>(id[i])) << (8 * i);
+        }
+        return key | (std::uint64_t{1} << (8 * id.size()));
+    }
+    static std::size_t slot_of(std::uint64_t key) {
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 56);
+    }
+
+    std::vector<Slot> slots_;
+    std::vector<std::pair<std::string, std::uint32_t>> long_;
+    std::size_t count_ = 0;
+};
+
+}  // namespace remitrax

@@ -1,0 +1,165 @@
+// What the processor allocates per segment once warm. The global allocation functions are
+// replaced here to count calls, so this test lives in its own executable.
+//
+// Rows are kept in growing column buffers, so an input fed again without a take still makes
+// the columns reallocate now and then; the measure is the number of allocations per segment
+// over a long input, which a per-segment allocation anywhere on the path would bring to 1 or
+// more.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "process/processor.hpp"
+#include "spec/spec.hpp"
+#include "x12/bytes.hpp"
+#include "x12/document.hpp"
+#include "x12/segment.hpp"
+
+namespace {
+
+std::size_t allocations = 0;
+
+void* counted(std::size_t size) {
+    ++allocations;
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    return counted(size);
+}
+void* operator new[](std::size_t size) {
+    return counted(size);
+}
+// The sorting of tables asks for its scratch buffer without exceptions; these must pair with
+// the delete below as well.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    ++allocations;
+    return std::malloc(size == 0 ? 1 : size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    ++allocations;
+    return std::malloc(size == 0 ? 1 : size);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace {
+
+using remitrax::Buffer;
+using remitrax::Document;
+using remitrax::Processor;
+using remitrax::Segment;
+using remitrax::Spec;
+
+// 156 copies of one interchange; the built-in spec finds nothing in it.
+const char* const kRepeated = "tp_profee_multiple_156isa.edi";
+
+std::string read_sample(const char* name) {
+    std::ifstream in(std::filesystem::path(REMITRAX_SAMPLES_DIR) / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Feeds every segment and ends the input; the number of diagnostics given.
+std::size_t pass(Processor& processor, const std::vector<Segment>& segments) {
+    std::size_t found = 0;
+    for (const Segment& segment : segments) {
+        found += processor.feed(segment).diagnostics.size();
+    }
+    return found + processor.finish().diagnostics.size();
+}
+
+TEST(ProcessorAlloc, FeedingAWarmProcessorAllocatesOnlyForColumnGrowth) {
+    const std::string text = read_sample(kRepeated);
+    ASSERT_FALSE(text.empty());
+    const auto document = Document::parse(Buffer::copy_of(text));
+    ASSERT_TRUE(document.has_value());
+    std::vector<Segment> segments;
+    for (std::size_t i = 0; i < document->size(); ++i) {
+        segments.push_back(*document->segment(i));
+    }
+    ASSERT_GT(segments.size(), 5000U);
+
+    Processor processor(Spec::builtin_835(), document->delimiters());
+    // Four passes without a take: the columns hold four copies of every row, and the fifth
+    // pass crosses at most one doubling of each buffer.
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(pass(processor, segments), 0U);
+    }
+    const std::size_t before = allocations;
+    ASSERT_EQ(pass(processor, segments), 0U);
+    const std::size_t made = allocations - before;
+    std::size_t columns = 0;
+    const remitrax::Tables tables = processor.take_tables();
+    for (const remitrax::Table& table : tables) {
+        columns += table.columns().size();
+    }
+    const double per_segment = static_cast<double>(made) / static_cast<double>(segments.size());
+    RecordProperty("allocations", static_cast<int>(made));
+    RecordProperty("segments", static_cast<int>(segments.size()));
+    // A column owns a few buffers (values, validity, text offsets and bytes), each doubling
+    // at most once in the pass.
+    EXPECT_LE(made, 4 * columns) << made << " allocations for " << columns << " columns";
+    EXPECT_LT(per_segment, 0.05) << made << " allocations over " << segments.size() << " segments";
+}
+
+TEST(ProcessorAlloc, RunGrowsOnlyItsColumnsWithTheInput) {
+    const std::string once = read_sample(kRepeated);
+    ASSERT_FALSE(once.empty());
+    const auto spec = Spec::builtin_835();
+    // Allocations and segments of one run over `copies` copies of the input.
+    const auto measure = [&](int copies) {
+        std::string text;
+        for (int i = 0; i < copies; ++i) {
+            text += once;
+        }
+        const auto document = Document::parse(Buffer::copy_of(text));
+        EXPECT_TRUE(document.has_value());
+        const std::size_t before = allocations;
+        const remitrax::RunResult result = Processor::run(spec, *document);
+        const std::size_t made = allocations - before;
+        EXPECT_TRUE(result.diagnostics.empty());
+        return std::pair{made, document->size()};
+    };
+    const auto [small, small_segments] = measure(2);
+    const auto [large, large_segments] = measure(4);
+    RecordProperty("allocations_small", static_cast<int>(small));
+    RecordProperty("allocations_large", static_cast<int>(large));
+    RecordProperty("segments_added", static_cast<int>(large_segments - small_segments));
+    // Twice the input adds about one doubling per column buffer and nothing per segment.
+    const double per_segment =
+        static_cast<double>(large - small) / static_cast<double>(large_segments - small_segments);
+    EXPECT_LT(per_segment, 0.05) << small << " allocations for " << small_segments << " segments, "
+                                 << large << " for " << large_segments;
+}
+
+}  // namespace

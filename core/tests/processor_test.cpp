@@ -1,0 +1,483 @@
+// The processor end to end: the order of what one step gives, the end of an input, takes
+// between steps, the whole-document road against the segment-by-segment one over every
+// sample file, and the full output of a few sample files kept as expected text.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "engine/engine.hpp"
+#include "process/processor.hpp"
+#include "spec/spec.hpp"
+#include "x12/bytes.hpp"
+#include "x12/document.hpp"
+#include "x12/tokenizer.hpp"
+
+namespace {
+
+using namespace remitrax;
+namespace fs = std::filesystem;
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Indexed by its own header, or with the usual delimiters when it has none.
+Document open_document(std::string_view bytes) {
+    if (auto parsed = Document::parse(Buffer::copy_of(bytes))) {
+        return std::move(*parsed);
+    }
+    return Document::with_delimiters(Buffer::copy_of(bytes), Delimiters{}).value();
+}
+
+Tokenizer open_tokenizer(std::string_view bytes) {
+    if (auto created = Tokenizer::create(bytes)) {
+        return *created;
+    }
+    return Tokenizer(bytes, Delimiters{});
+}
+
+// The built-in spec the input declares, 5010 when it declares neither.
+template <SegmentSource Source>
+std::shared_ptr<const Spec> choose_spec(Source source) {
+    static const std::shared_ptr<const Spec> v5010 = Spec::builtin_835();
+    static const std::shared_ptr<const Spec> v4010 = Spec::builtin_835_4010();
+    const Spec* const candidates[] = {v5010.get(), v4010.get()};
+    const Spec& chosen =
+        Spec::select(std::span<const Spec* const>(candidates), *v5010, std::move(source));
+    return &chosen == v4010.get() ? v4010 : v5010;
+}
+
+std::vector<std::string> lines_of(std::span<const Diagnostic> diagnostics) {
+    std::vector<std::string> lines;
+    for (const Diagnostic& diagnostic : diagnostics) {
+        lines.push_back(diagnostic.to_string());
+    }
+    return lines;
+}
+
+std::vector<std::string> rows_of(const Table& table) {
+    std::vector<std::string> rows;
+    for (std::size_t r = 0; r < table.rows(); ++r) {
+        rows.push_back(table.render_row(r).value());
+    }
+    return rows;
+}
+
+std::vector<std::string> names_of(const Tables& tables) {
+    std::vector<std::string> names;
+    for (const Table& table : tables) {
+        names.push_back(table.name());
+    }
+    return names;
+}
+
+// Feeds every segment of a document into one processor, keeping each step's output.
+struct Stepper {
+    Stepper(std::shared_ptr<const Spec> loaded, std::string_view text)
+        : spec(std::move(loaded)),
+          document(Document::with_delimiters(Buffer::copy_of(text), Delimiters{}).value()),
+          processor(spec, document.delimiters()) {}
+
+    // Feeds the segments from `first` to the end, one step each.
+    void feed_from(std::size_t first = 0) {
+        for (std::size_t i = first; i < document.size(); ++i) {
+            const Output& output = processor.feed(document.segment(i).value());
+            steps.push_back({output.events, lines_of(output.diagnostics)});
+        }
+    }
+
+    LoopId loop(std::string_view name) const { return spec->loop_id(name).value(); }
+
+    struct Step {
+        std::vector<Event> events;
+        std::vector<std::string> diagnostics;
+    };
+
+    std::shared_ptr<const Spec> spec;
+    Document document;
+    Processor processor;
+    std::vector<Step> steps;
+};
+
+constexpr std::string_view head =
+    "ISA*00*          *00*          *ZZ*SENDER         *ZZ*RECEIVER       *240101*1200*^*00501"
+    "*000000001*0*P*:~"
+    "GS*HP*SENDER*RECEIVER*20240101*1200*1*X*005010X221A1~";
+
+std::string transaction(std::string_view control, std::string_view claims, int count) {
+    return "ST*835*" + std::string(control) + "~BPR*I*100*C*ACH*CCP~TRN*1*12345*1512345678~" +
+           std::string(claims) + "SE*" + std::to_string(count) + "*" + std::string(control) + "~";
+}
+
+const std::string one_claim = "LX*1~CLP*A*1*10*5**12*P1~SVC*HC:1*10*5~";
+const std::string whole =
+    std::string(head) + transaction("0001", one_claim, 7) + "GE*1*1~IEA*1*000000001~";
+
+// ---------------------------------------------------------------------------------------------
+// One step at a time.
+
+TEST(ProcessorSteps, AWhitespaceLastFrameIsAnEmptyEventNobodyReports) {
+    for (const std::string_view tail : {"\n", "  \r\n\t", " "}) {
+        Stepper stepper(Spec::builtin_835(), whole + std::string(tail));
+        stepper.feed_from();
+        const std::size_t last = stepper.document.size() - 1;
+        ASSERT_EQ(stepper.steps.size(), last + 1);
+        EXPECT_EQ(stepper.steps.back().events, std::vector<Event>{Event::empty(last)});
+        EXPECT_TRUE(stepper.steps.back().diagnostics.empty());
+        // The frame counts for nothing: the same input without it has the same findings.
+        const Document bare = open_document(whole);
+        const Document padded = open_document(whole + std::string(tail));
+        const auto spec = Spec::builtin_835();
+        EXPECT_EQ(lines_of(Processor::run(spec, padded).diagnostics),
+                  lines_of(Processor::run(spec, bare).diagnostics));
+        EXPECT_EQ(Processor::run(spec, padded).tables.to_string(),
+                  Processor::run(spec, bare).tables.to_string());
+    }
+}
+
+TEST(ProcessorSteps, CheckerFindingsComeBeforeProjectorFindingsWithinAStep) {
+    // No LX: the claim loop's parent opens implicitly (the checker reports it) and the claim
+    // status code 99 is not in its list (the projector reports it).
+    Stepper stepper(Spec::builtin_835(), std::string(head) +
+                                             "ST*835*0001~BPR*I*100*C*ACH*CCP~"
+                                             "TRN*1*12345*1512345678~"
+                                             "CLP*A*99*10*5**12*P1~");
+    stepper.feed_from();
+    const Stepper::Step& clp = stepper.steps.at(5);
+    EXPECT_EQ(clp.events, (std::vector<Event>{Event::open(stepper.loop("2000"), 5, true),
+                                              Event::open(stepper.loop("2100"), 5, false),
+                                              Event::placed(stepper.loop("2100"), 5)}));
+    EXPECT_EQ(clp.diagnostics,
+              (std::vector<std::string>{
+                  "SNIP 1 · loop \"2000\" opened without its own trigger (\"LX\" with no "
+                  "conditions) to hold segment \"CLP\" · segment #5 · at "
+                  "interchange#1/group#1/transaction#1/2000#1 · datum \"CLP\"",
+                  "SNIP 2 · element CLP02 (claim_status_code) is not one of the 10 codes the "
+                  "spec lists for it · segment #5, element 2 · at "
+                  "interchange#1/group#1/transaction#1/2000#1/2100#1 · datum \"99\"",
+              }));
+}
+
+TEST(ProcessorSteps, FinishClosesInnermostFirstThenGivesTheCheckersEndFindings) {
+    // Cut off inside a service line: six loops are open.
+    Stepper stepper(Spec::builtin_835(),
+                    std::string(head) + "ST*835*0001~BPR*I*100*C*ACH*CCP~" + one_claim);
+    stepper.feed_from();
+    const Output& output = stepper.processor.finish();
+    std::vector<Event> closes;
+    for (const char* name : {"2110", "2100", "2000", "transaction", "group", "interchange"}) {
+        closes.push_back(Event::close(stepper.loop(name)));
+    }
+    EXPECT_EQ(output.events, closes);
+    // Only loops with an end segment are findings; the projector's end finding would be a
+    // dropped value, and none is dropped here.
+    EXPECT_EQ(lines_of(output.diagnostics),
+              (std::vector<std::string>{
+                  "SNIP 1 · loop \"transaction\" opened at segment #2 closed without its end "
+                  "segment \"SE\" · end of stream · at interchange#1/group#1/transaction#1 · "
+                  "datum \"\"",
+                  "SNIP 1 · loop \"group\" opened at segment #1 closed without its end segment "
+                  "\"GE\" · end of stream · at interchange#1/group#1 · datum \"\"",
+                  "SNIP 1 · loop \"interchange\" opened at segment #0 closed without its end "
+                  "segment \"IEA\" · end of stream · at interchange#1 · datum \"\"",
+              }));
+    // The rows of the loops still open were appended at the finish.
+    const Tables tables = stepper.processor.take_tables();
+    EXPECT_EQ(
+        rows_of(*tables.get("services")),
+        std::vector<std::string>{"0 | 6 | 0 | 0 | ∅ | 10.00 | ∅ | ∅ | 5.00 | 1 | HC | ∅ | ∅"});
+    EXPECT_EQ(tables.get("claims")->rows(), 1U);
+    EXPECT_EQ(tables.get("payments")->rows(), 1U);
+    // A second finish has nothing left to close.
+    const Output& again = stepper.processor.finish();
+    EXPECT_TRUE(again.events.empty());
+    EXPECT_TRUE(again.diagnostics.empty());
+}
+
+TEST(ProcessorSteps, TakesWithNothingFedGiveEmptyTablesAndRowNumbersRunOn) {
+    const std::string first = std::string(head) + transaction("0001", one_claim, 7);
+    const std::string second = transaction("0002", one_claim, 7) + "GE*2*1~IEA*1*000000001~";
+    Stepper stepper(Spec::builtin_835(), first + second);
+    const std::size_t split = open_document(first).size();
+    for (std::size_t i = 0; i < split; ++i) {
+        stepper.processor.feed(stepper.document.segment(i).value());
+    }
+    const Tables taken = stepper.processor.take_tables();
+    EXPECT_EQ(rows_of(*taken.get("claims")).size(), 1U);
+    EXPECT_EQ(taken.get("claims")->column("row")->render(0), "0");
+
+    const Tables empty = stepper.processor.take_tables();
+    EXPECT_EQ(names_of(empty), names_of(taken));
+    EXPECT_EQ(names_of(empty), (std::vector<std::string>{"adjustments", "claims", "payments",
+                                                         "provider_adjustments", "services"}));
+    for (std::size_t t = 0; t < empty.size(); ++t) {
+        EXPECT_EQ(empty.tables()[t].rows(), 0U) << empty.tables()[t].name();
+        EXPECT_EQ(empty.tables()[t].header(), taken.tables()[t].header());
+    }
+
+    stepper.feed_from(split);
+    stepper.processor.finish();
+    const Tables rest = stepper.processor.take_tables();
+    for (const char* name : {"claims", "payments", "services"}) {
+        ASSERT_EQ(rest.get(name)->rows(), 1U) << name;
+        EXPECT_EQ(rest.get(name)->column("row")->render(0), "1") << name;
+    }
+    EXPECT_EQ(rest.get("claims")->column("payment")->render(0), "1");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The whole-document road.
+
+TEST(ProcessorRun, OneSegmentIsFedOnceAndFinished) {
+    Stepper stepper(Spec::builtin_835(), "ST*835*0001~");
+    stepper.feed_from();
+    ASSERT_EQ(stepper.steps.size(), 1U);
+    const LoopId st = stepper.loop("transaction");
+    EXPECT_EQ(stepper.steps[0].events.back(), Event::placed(st, 0));
+    const Output& end = stepper.processor.finish();
+    ASSERT_FALSE(end.events.empty());
+    EXPECT_EQ(end.events.front(), Event::close(st));
+
+    const RunResult result = Processor::run(stepper.spec, stepper.document);
+    std::vector<std::string> expected = stepper.steps[0].diagnostics;
+    for (const std::string& line : lines_of(end.diagnostics)) {
+        expected.push_back(line);
+    }
+    EXPECT_EQ(lines_of(result.diagnostics), expected);
+    EXPECT_EQ(rows_of(*result.tables.get("payments")),
+              std::vector<std::string>{"0 | 0 | ∅ | ∅ | ∅ | ∅ | ∅ | ∅ | ∅ | ∅ | ∅ | ∅ | ∅ | ∅ | "
+                                       "∅ | ∅ | ∅ | ∅ | ∅ | ∅ | ∅ | ∅ | ∅ | ∅"});
+}
+
+TEST(ProcessorRun, AnEmptyIndexOnlyFinishes) {
+    const auto spec = Spec::builtin_835();
+    const Document document = Document::with_delimiters(Buffer::copy_of(""), Delimiters{}).value();
+    ASSERT_EQ(document.size(), 0U);
+    const RunResult result = Processor::run(spec, document);
+    EXPECT_TRUE(result.diagnostics.empty());
+    EXPECT_EQ(result.tables.size(), spec->tables.size());
+    for (const Table& table : result.tables) {
+        EXPECT_EQ(table.rows(), 0U) << table.name();
+    }
+    Processor processor(spec, document.delimiters());
+    const Output& end = processor.finish();
+    EXPECT_TRUE(end.events.empty());
+    EXPECT_TRUE(end.diagnostics.empty());
+}
+
+TEST(ProcessorRun, DiagnosticsAreInInputOrderCheckerFirstWithinASegment) {
+    // The BPR lacks its date; the CLP at 5 gives one finding of each; the SVC amount at 7 is not
+    // a number; the SE count is wrong; the group and the interchange never end.
+    const std::string text = std::string(head) +
+                             "ST*835*0001~BPR*I*100*C*ACH*CCP~TRN*1*12345*1512345678~"
+                             "CLP*A*99*10*5**12*P1~NM1*QC*1*DOE~SVC*HC:1*X*5~SE*9*0001~";
+    const auto spec = Spec::builtin_835();
+    const RunResult result = Processor::run(spec, open_document(text));
+    EXPECT_EQ(lines_of(result.diagnostics),
+              (std::vector<std::string>{
+                  "SNIP 2 · required element BPR16 (check_issue_or_eft_effective_date) is missing "
+                  "or empty · segment #3, element 16 · at interchange#1/group#1/transaction#1 · "
+                  "datum \"\"",
+                  "SNIP 1 · loop \"2000\" opened without its own trigger (\"LX\" with no "
+                  "conditions) to hold segment \"CLP\" · segment #5 · at "
+                  "interchange#1/group#1/transaction#1/2000#1 · datum \"CLP\"",
+                  "SNIP 2 · element CLP02 (claim_status_code) is not one of the 10 codes the "
+                  "spec lists for it · segment #5, element 2 · at "
+                  "interchange#1/group#1/transaction#1/2000#1/2100#1 · datum \"99\"",
+                  "SNIP 2 · element SVC02 (line_item_charge_amount) is not a valid R (decimal, "
+                  "scale 2) · segment #7, element 2 · at "
+                  "interchange#1/group#1/transaction#1/2000#1/2100#1/2110#1 · datum \"X\"",
+                  "SNIP 1 · SE01 declares \"9\" but the count is 7 · segment #8, element 1 · at "
+                  "interchange#1/group#1/transaction#1 · datum \"9\"",
+                  "SNIP 1 · loop \"group\" opened at segment #1 closed without its end segment "
+                  "\"GE\" · end of stream · at interchange#1/group#1 · datum \"\"",
+                  "SNIP 1 · loop \"interchange\" opened at segment #0 closed without its end "
+                  "segment \"IEA\" · end of stream · at interchange#1 · datum \"\"",
+              }));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Every sample file, both roads.
+
+struct Outcome {
+    std::string tables;
+    std::vector<std::string> diagnostics;
+};
+
+Outcome run_whole(std::string_view bytes) {
+    const Document document = open_document(bytes);
+    const RunResult result = Processor::run(choose_spec(document.segments()), document);
+    return {result.tables.to_string(), lines_of(result.diagnostics)};
+}
+
+// Segment by segment from a tokenizer, taking the tables at the end only, and once more with a
+// take at every close of a transaction (the rows of each take, per table, in take order).
+struct Streamed {
+    Outcome outcome;
+    std::map<std::string, std::vector<std::string>> batched_rows;
+};
+
+Streamed run_stream(std::string_view bytes) {
+    Streamed streamed;
+    for (const bool batched : {false, true}) {
+        Tokenizer tokenizer = open_tokenizer(bytes);
+        const std::shared_ptr<const Spec> spec = choose_spec(tokenizer);
+        const LoopId batch = spec->loop_id("transaction").value();
+        Processor processor(spec, tokenizer.delimiters());
+        std::vector<std::string> lines;
+        const auto take = [&] {
+            for (const Table& table : processor.take_tables()) {
+                for (std::string& row : rows_of(table)) {
+                    streamed.batched_rows[table.name()].push_back(std::move(row));
+                }
+            }
+        };
+        const auto step = [&](const Output& output) {
+            for (const std::string& line : lines_of(output.diagnostics)) {
+                lines.push_back(line);
+            }
+            for (const Event& event : output.events) {
+                if (batched && event.kind() == EventKind::Close && event.loop() == batch) {
+                    take();
+                }
+            }
+        };
+        while (const std::optional<Segment> segment = tokenizer.next()) {
+            step(processor.feed(*segment));
+        }
+        step(processor.finish());
+        if (batched) {
+            take();
+        } else {
+            streamed.outcome = {processor.take_tables().to_string(), std::move(lines)};
+        }
+    }
+    return streamed;
+}
+
+std::vector<fs::path> sample_files() {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(REMITRAX_SAMPLES_DIR)) {
+        if (entry.is_regular_file() && entry.path().filename() != "SOURCES.md") {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TEST(ProcessorSamples, BothRoadsGiveTheSameTablesAndDiagnostics) {
+    if (!fs::is_directory(REMITRAX_SAMPLES_DIR)) {
+        GTEST_SKIP() << "no sample files";
+    }
+    const std::vector<fs::path> files = sample_files();
+    ASSERT_GE(files.size(), 40U);
+    for (const fs::path& path : files) {
+        const std::string bytes = read_file(path);
+        const Outcome whole_road = run_whole(bytes);
+        const Streamed stream = run_stream(bytes);
+        EXPECT_EQ(stream.outcome.tables, whole_road.tables) << path.filename();
+        EXPECT_EQ(stream.outcome.diagnostics, whole_road.diagnostics) << path.filename();
+
+        // Taking at every transaction's end splits the rows without renumbering them.
+        const Document document = open_document(bytes);
+        const RunResult result = Processor::run(choose_spec(document.segments()), document);
+        for (const Table& table : result.tables) {
+            const auto found = stream.batched_rows.find(table.name());
+            const std::vector<std::string> batched =
+                found == stream.batched_rows.end() ? std::vector<std::string>{} : found->second;
+            EXPECT_EQ(batched, rows_of(table)) << path.filename() << " " << table.name();
+        }
+
+        // Input order: segment indexes never go back, the end findings come last, and within
+        // one segment SNIP 1 findings precede the others.
+        std::optional<std::uint64_t> segment = 0;
+        unsigned level = 0;
+        for (const Diagnostic& diagnostic : result.diagnostics) {
+            ASSERT_TRUE(segment.has_value() ? !diagnostic.segment || *diagnostic.segment >= *segment
+                                            : !diagnostic.segment)
+                << path.filename() << ": " << diagnostic.to_string();
+            if (diagnostic.segment != segment) {
+                level = 0;
+            }
+            EXPECT_GE(diagnostic.level.number(), level) << path.filename();
+            segment = diagnostic.segment;
+            level = diagnostic.level.number();
+        }
+    }
+}
+
+TEST(ProcessorSamples, TheEmednyInterchangeInThreeLayoutsGivesTheSameTables) {
+    if (!fs::is_directory(REMITRAX_SAMPLES_DIR)) {
+        GTEST_SKIP() << "no sample files";
+    }
+    const fs::path dir = REMITRAX_SAMPLES_DIR;
+    const Outcome oneline = run_whole(read_file(dir / "e835p_emedny_oneline.txt"));
+    const Outcome lines = run_whole(read_file(dir / "tp_profee_lf.edi"));
+    const Outcome bare = run_whole(read_file(dir / "tp_multi_line_not_delimited.edi"));
+    EXPECT_EQ(lines.tables, oneline.tables);
+    EXPECT_EQ(bare.tables, oneline.tables);
+    EXPECT_NE(oneline.tables.find("## claims (rows: 3)"), std::string::npos) << oneline.tables;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Expected output of chosen sample files, rewritten when REMITRAX_UPDATE_GOLDEN=1.
+
+TEST(Golden, SampleFilesGiveTheirExpectedTablesAndDiagnostics) {
+    if (!fs::is_directory(REMITRAX_SAMPLES_DIR)) {
+        GTEST_SKIP() << "no sample files";
+    }
+    const char* update = std::getenv("REMITRAX_UPDATE_GOLDEN");
+    const bool rewrite = update != nullptr && std::string_view(update) == "1";
+    const fs::path golden = REMITRAX_GOLDEN_DIR;
+    for (const char* name : {
+             "pyx12_835_simple_4010_crlf.txt",
+             "lfh_medicare_part_a.835",
+             "e835p_uhc_legacy_gt_comp.txt",
+             "tigershark_5010_example1_pipe_comp.txt",
+             "affect_nevada_medicaid_3st.txt",
+             "oop_4010_example1_bom_crlf_indent.txt",
+         }) {
+        const fs::path input = fs::path(REMITRAX_SAMPLES_DIR) / name;
+        const Outcome outcome = run_whole(read_file(input));
+        std::string diagnostics;
+        for (const std::string& line : outcome.diagnostics) {
+            diagnostics += line;
+            diagnostics += '\n';
+        }
+        const std::string stem = input.stem().string();
+        const std::pair<fs::path, const std::string*> files[] = {
+            {golden / (stem + ".tables.txt"), &outcome.tables},
+            {golden / (stem + ".diagnostics.txt"), &diagnostics},
+        };
+        for (const auto& [path, text] : files) {
+            if (rewrite) {
+                std::ofstream out(path, std::ios::binary | std::ios::trunc);
+                out << *text;
+                ASSERT_TRUE(out.good()) << path;
+                continue;
+            }
+            ASSERT_TRUE(fs::exists(path)) << path
+                                          << " is missing; REMITRAX_UPDATE_GOLDEN=1 "
+                                             "writes it";
+            EXPECT_EQ(*text, read_file(path)) << path;
+        }
+    }
+}
+
+}  // namespace
