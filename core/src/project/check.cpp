@@ -161,10 +161,16 @@ Cell Projector::check_value(const Segment& segment, std::uint64_t index, std::ui
 
 void Projector::check_segment(const Segment& segment, const SegmentPlan& plan,
                               std::uint64_t index) {
-    checked_.clear();
+    checked_plan_ = &plan;
+    ++stamp_;
     const auto elements = segment.elements();
-    for (const ElementPlan& element : plan.elements) {
+    std::size_t next = 0;
+    for (; next < plan.elements.size(); ++next) {
+        const ElementPlan& element = plan.elements[next];
         const std::uint64_t n = element.position;
+        if (n > elements.size()) {
+            break;
+        }
         const ElementDef& def = *element.def;
         const Element* data = n >= 1 && n <= elements.size() ? &elements[n - 1] : nullptr;
         if (element.components.empty()) {
@@ -188,7 +194,7 @@ void Projector::check_segment(const Segment& segment, const SegmentPlan& plan,
                 check_value(segment, index, n, std::nullopt, def,
                             {element.column_type, element.codes, element.keep}, text);
             if (element.keep) {
-                checked_.push_back({std::nullopt, value, n, element.column_type});
+                kept_[element.slot] = {value, stamp_};
             }
             continue;
         }
@@ -228,9 +234,17 @@ void Projector::check_segment(const Segment& segment, const SegmentPlan& plan,
             const Cell value = check_value(segment, index, n, part.position, *part.def,
                                            {part.column_type, part.codes, part.keep}, text);
             if (part.keep && !text.empty()) {
-                checked_.push_back({part.position, value, n, part.column_type});
+                kept_[part.slot] = {value, stamp_};
             }
         }
+    }
+    // The planned elements after the segment's last one are all absent.
+    for (auto it = std::ranges::lower_bound(plan.required, next); it != plan.required.end(); ++it) {
+        const ElementPlan& element = plan.elements[*it];
+        push_diagnostic(
+            Rule{Rule::RequiredElementMissing{std::string(segment.id()), element.position,
+                                              std::nullopt, element.def->name}},
+            index, element.position, std::nullopt, {});
     }
 }
 

@@ -92,6 +92,15 @@ Slot read(std::span<const Checked> checked, const Segment& segment, const ReadRe
     return value ? to_slot(*value, bytes, text) : Slot{cell::Null{}};
 }
 
+Slot from_kept(const Cell& value, const Segment& segment, std::uint64_t element,
+               std::optional<std::uint64_t> component, char separator, std::string& scratch,
+               std::string& text) {
+    if (!std::holds_alternative<cell::Bytes>(value)) {
+        return to_slot(value, {}, text);
+    }
+    return to_slot(value, leaf_text(segment, element, component, separator, scratch), text);
+}
+
 std::vector<DroppedValue> append(const Row& row, Table& table, std::vector<Cell>& cells) {
     cells.clear();
     cells.push_back(index_cell(row.number));

@@ -75,6 +75,11 @@ std::string_view leaf_text(const Segment& segment, std::uint64_t element,
 Slot read(std::span<const Checked> checked, const Segment& segment, const ReadRequest& request,
           char separator, std::string& scratch, std::string& text);
 
+// The slot of a value the checks kept for element `element` and `component`, as read gives it.
+Slot from_kept(const Cell& value, const Segment& segment, std::uint64_t element,
+               std::optional<std::uint64_t> component, char separator, std::string& scratch,
+               std::string& text);
+
 // Pushes `row` into `table`, whose schema is the projector's: row number, segment index, the
 // parents, then the slots. A value the table refuses (text that would overflow its column) is
 // replaced by a null and returned, so the row is always stored. `cells` is scratch, left

@@ -89,7 +89,7 @@ ElementPlan ElementPlan::create(std::uint64_t position, const ElementDef& def) {
     plan.components.reserve(def.composite.size());
     for (const auto& [component, component_def] : def.composite) {
         plan.components.push_back({component, &component_def, column_type_of(component_def.type),
-                                   false, CodeSet::of(component_def.codes)});
+                                   false, CodeSet::of(component_def.codes), 0});
     }
     if (!def.composite.empty()) {
         plan.max_component = def.composite.rbegin()->first;
@@ -114,8 +114,12 @@ Plans Plans::build(const Spec& spec) {
     for (const auto& [id, def] : spec.segments) {
         SegmentPlan& plan = plans.entry(id, loop_count);
         plan.elements.clear();
+        plan.required.clear();
         plan.elements.reserve(def.size());
         for (const auto& [position, element] : def) {
+            if (element.required) {
+                plan.required.push_back(plan.elements.size());
+            }
             plan.elements.push_back(ElementPlan::create(position, element));
         }
     }
@@ -149,6 +153,28 @@ Plans Plans::build(const Spec& spec) {
             }
         }
         plans.mark_columns(spec, table);
+    }
+    const auto number = [](SegmentPlan& plan) {
+        plan.kept = 0;
+        for (ElementPlan& element : plan.elements) {
+            if (element.components.empty()) {
+                if (element.keep) {
+                    element.slot = plan.kept++;
+                }
+                continue;
+            }
+            for (ComponentPlan& part : element.components) {
+                if (part.keep) {
+                    part.slot = plan.kept++;
+                }
+            }
+        }
+    };
+    for (auto& entry : plans.short_) {
+        number(entry.second);
+    }
+    for (auto& entry : plans.long_) {
+        number(entry.second);
     }
     return plans;
 }

@@ -46,8 +46,9 @@ struct ComponentPlan {
     std::uint64_t position = 0;  // 1-based
     const ElementDef* def = nullptr;
     ColumnType column_type;
-    bool keep = false;  // some column reads this component
-    CodeSet codes;      // of def->codes
+    bool keep = false;       // some column reads this component
+    CodeSet codes;           // of def->codes
+    std::uint32_t slot = 0;  // when kept: its number among the kept values of the segment plan
 };
 
 // How to check one defined element of a segment id.
@@ -58,7 +59,8 @@ struct ElementPlan {
     std::uint64_t max_component = 0;  // highest declared component; 0 without a composite
     bool keep = false;                // some column reads the element itself
     ColumnType column_type;
-    CodeSet codes;  // of def->codes
+    CodeSet codes;           // of def->codes
+    std::uint32_t slot = 0;  // when kept: its number among the kept values of the segment plan
 
     // Nothing kept yet; `def` must outlive the plan.
     static ElementPlan create(std::uint64_t position, const ElementDef& def);
@@ -76,9 +78,14 @@ struct ColumnRef {
 struct SegmentPlan {
     // One per defined element, ascending position; empty for an id only read by columns.
     std::vector<ElementPlan> elements;
+    // The indexes into `elements` of those whose definition is required, ascending: past a
+    // segment's last element only these report.
+    std::vector<std::size_t> required;
     // Indexed by LoopId, one list per loop of the spec: the columns a segment with this id
     // placed directly in that loop may fill, in attachment order.
     std::vector<std::vector<ColumnRef>> by_loop;
+    // The number of kept elements and components, numbered by build in check order.
+    std::uint32_t kept = 0;
 };
 
 // The packed key of an id shorter than 8 bytes: a leading 1 followed by the id's bytes, so ids

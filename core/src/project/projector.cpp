@@ -1,5 +1,6 @@
 #include "project/projector.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <limits>
 #include <variant>
@@ -119,6 +120,66 @@ Projector::Projector(std::shared_ptr<const Spec> spec, const Delimiters& delimit
         }
     }
     plan_of_.resize(ids_.size(), nullptr);
+    std::uint32_t most = 0;
+    for (const auto& entry : plans_.short_ids()) {
+        most = std::max(most, entry.second.kept);
+    }
+    for (const auto& entry : plans_.long_ids()) {
+        most = std::max(most, entry.second.kept);
+    }
+    kept_.resize(most);
+    column_slot_.resize(spec_->tables.size());
+    for (TableIndex t = 0; t < spec_->tables.size(); ++t) {
+        const TableDef& def = spec_->tables[t];
+        column_slot_[t].assign(def.columns.size(), no_slot);
+        for (std::size_t c = 0; c < def.columns.size(); ++c) {
+            const auto* source = std::get_if<ColumnSource::Element>(&def.columns[c].second.kind);
+            if (source == nullptr) {
+                continue;
+            }
+            // The rows of a segment-anchored table read their own segment.
+            const SegmentPlan* plan = plans_.get(def.segment ? *def.segment : source->segment);
+            if (plan == nullptr) {
+                continue;
+            }
+            column_slot_[t][c] =
+                slot_of(*plan, source->element, source->component, tables_[t].types[c]);
+        }
+    }
+}
+
+std::uint32_t Projector::slot_of(const SegmentPlan& plan, std::uint64_t element,
+                                 std::optional<std::uint64_t> component, ColumnType type) {
+    const auto found =
+        std::ranges::lower_bound(plan.elements, element, std::less<>{}, &ElementPlan::position);
+    if (found == plan.elements.end() || found->position != element) {
+        return no_slot;
+    }
+    if (found->components.empty()) {
+        return found->keep && !component && found->column_type == type ? found->slot : no_slot;
+    }
+    for (const ComponentPlan& part : found->components) {
+        if (part.keep && component == part.position && part.column_type == type) {
+            return part.slot;
+        }
+    }
+    return no_slot;
+}
+
+Slot Projector::read_value(std::uint32_t slot, const Segment& segment, std::uint64_t element,
+                           std::optional<std::uint64_t> component, ColumnType type,
+                           std::string& text) {
+    if (slot == no_slot) {
+        return fill::read({}, segment, {element, component, type}, component_separator_, scratch_,
+                          text);
+    }
+    // A kept value the last check did not stamp had no text.
+    const Kept& kept = kept_[slot];
+    if (kept.stamp != stamp_) {
+        return cell::Null{};
+    }
+    return fill::from_kept(kept.value, segment, element, component, component_separator_, scratch_,
+                           text);
 }
 
 std::span<const Diagnostic> Projector::on(const Segment& segment, std::span<const Event> events) {
@@ -218,7 +279,7 @@ void Projector::placed(const Segment& segment, LoopId loop, std::uint64_t index)
         check_segment(segment, *plan, index);
         fill_columns(segment, *plan, loop, index);
     } else {
-        checked_.clear();
+        checked_plan_ = nullptr;
     }
     for (const TableIndex table : segment_tables_[loop]) {
         const TableDef& def = spec_->tables[table];
@@ -252,17 +313,16 @@ void Projector::fill_columns(const Segment& segment, const SegmentPlan& plan, Lo
         if (!state.row_open || !std::holds_alternative<slot::Unset>(state.row.slots[ref.column])) {
             continue;
         }
+        // The plan lists a column under the id of the segment it reads, which is this one.
         const ColumnSource& source = spec_->tables[ref.table].columns[ref.column].second;
         if (const auto* element = std::get_if<ColumnSource::Element>(&source.kind)) {
-            if (element->segment == segment.id() && conditions_hold(element->conditions, segment)) {
+            if (conditions_hold(element->conditions, segment)) {
                 state.row.slots[ref.column] =
-                    fill::read(checked_, segment,
-                               {element->element, element->component, state.types[ref.column]},
-                               component_separator_, scratch_, state.row.text);
+                    read_value(column_slot_[ref.table][ref.column], segment, element->element,
+                               element->component, state.types[ref.column], state.row.text);
             }
         } else if (const auto* position = std::get_if<ColumnSource::SegmentIndex>(&source.kind)) {
-            if (position->segment == segment.id() &&
-                conditions_hold(position->conditions, segment)) {
+            if (conditions_hold(position->conditions, segment)) {
                 state.row.slots[ref.column] = index_slot(index);
             }
         }
@@ -281,17 +341,20 @@ void Projector::segment_row(TableIndex table, std::optional<std::uint64_t> group
         const ColumnSource& source = def.columns[c].second;
         Slot value = cell::Null{};
         if (const auto* element = std::get_if<ColumnSource::Element>(&source.kind)) {
-            value = fill::read(checked_, segment,
-                               {element->element, element->component, state.types[c]},
-                               component_separator_, scratch_, row.text);
+            value = read_value(column_slot_[table][c], segment, element->element,
+                               element->component, state.types[c], row.text);
         } else if (std::holds_alternative<ColumnSource::SegmentIndex>(source.kind)) {
             value = index_slot(index);
         } else {
             const auto& member = std::get<ColumnSource::GroupElement>(source.kind);
             std::uint64_t position = 0;
             if (group && !__builtin_add_overflow(*group, member.offset, &position)) {
-                value = fill::read(checked_, segment, {position, member.component, state.types[c]},
-                                   component_separator_, scratch_, row.text);
+                const std::uint32_t slot =
+                    checked_plan_ == nullptr
+                        ? no_slot
+                        : slot_of(*checked_plan_, position, member.component, state.types[c]);
+                value =
+                    read_value(slot, segment, position, member.component, state.types[c], row.text);
             }
         }
         row.slots[c] = value;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
@@ -73,7 +74,7 @@ class Projector {
     void closed();
     void placed(const Segment& segment, LoopId loop, std::uint64_t index);
 
-    // The element checks of a placed segment; fills `checked_`.
+    // The element checks of a placed segment; stamps the values it keeps in `kept_`.
     void check_segment(const Segment& segment, const SegmentPlan& plan, std::uint64_t index);
     // What the plans precompute for one value's check.
     struct ValueCheck {
@@ -89,6 +90,13 @@ class Projector {
     // Fills the attached loop-anchored columns that `segment` matches.
     void fill_columns(const Segment& segment, const SegmentPlan& plan, LoopId loop,
                       std::uint64_t index);
+    // The kept slot of `plan` for exactly this element, component and type, or no_slot.
+    static std::uint32_t slot_of(const SegmentPlan& plan, std::uint64_t element,
+                                 std::optional<std::uint64_t> component, ColumnType type);
+    // The value of element `element` (or its component) of the segment just checked, at
+    // `type`: the kept value of `slot`, or without one the text parsed.
+    Slot read_value(std::uint32_t slot, const Segment& segment, std::uint64_t element,
+                    std::optional<std::uint64_t> component, ColumnType type, std::string& text);
     // Builds and appends one row of a segment-anchored table; `group` is the first element
     // position of its repeat group.
     void segment_row(TableIndex table, std::optional<std::uint64_t> group, const Segment& segment,
@@ -115,7 +123,18 @@ class Projector {
     std::vector<std::vector<TableIndex>> segment_tables_;  // by LoopId, in table order
     std::vector<OpenLoop> open_;                           // outermost first
     std::vector<std::uint64_t> instances_;                 // by LoopId
-    std::vector<Checked> checked_;
+    const SegmentPlan* checked_plan_ = nullptr;            // of the last check; null without a plan
+    // A value kept by the checks, current while its stamp is that of the last check.
+    struct Kept {
+        Cell value;
+        std::uint64_t stamp = 0;
+    };
+    static constexpr std::uint32_t no_slot = std::numeric_limits<std::uint32_t>::max();
+    // By TableIndex and spec column: the kept slot of the segment plan the column reads, when
+    // the checks keep exactly its element, component and type; else no_slot.
+    std::vector<std::vector<std::uint32_t>> column_slot_;
+    std::vector<Kept> kept_;  // by slot
+    std::uint64_t stamp_ = 0;
     std::vector<Cell> cells_;
     std::string scratch_;
     std::vector<Diagnostic> diagnostics_;
