@@ -231,16 +231,6 @@ struct AppendValue {
     }
 };
 
-struct AppendNull {
-    void operator()(ColumnData::Binary& v) const {
-        v.offsets.push_back(v.offsets.empty() ? 0 : v.offsets.back());
-    }
-    template <class V>
-    void operator()(V& v) const {
-        v.values.push_back(0);
-    }
-};
-
 }  // namespace
 
 ColumnData::ColumnData(ColumnType type) : values(empty_values(type)) {}
@@ -316,9 +306,11 @@ void ColumnData::push_checked(const Cell& value) {
     }
 }
 
-void ColumnData::push_null() {
-    std::visit(AppendNull{}, values);
-    set_validity(false);
+std::size_t ColumnData::length_with(std::string_view bytes) const {
+    const std::size_t used = data_length(values);
+    return bytes.size() > std::numeric_limits<std::size_t>::max() - used
+               ? std::numeric_limits<std::size_t>::max()
+               : used + bytes.size();
 }
 
 std::optional<Cell> ColumnData::get(std::size_t row) const {

@@ -3,12 +3,14 @@
 // for binary columns or one fixed-width little-endian value per row for the others.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -106,7 +108,50 @@ struct ColumnData {
     // would overflow the 32-bit offsets) appends a null instead, so the layout stays sound
     // even for a caller that did not check.
     void push_checked(const Cell& value);
-    void push_null();
+    void push_null() {
+        switch (values.index()) {
+            case 0: {
+                auto& offsets = std::get_if<Binary>(&values)->offsets;
+                offsets.push_back(offsets.empty() ? 0 : offsets.back());
+                break;
+            }
+            case 1:
+                std::get_if<Int64>(&values)->values.push_back(0);
+                break;
+            case 2:
+                std::get_if<Decimal128>(&values)->values.push_back(0);
+                break;
+            case 3:
+                std::get_if<Date32>(&values)->values.push_back(0);
+                break;
+            default:
+                std::get_if<Time32>(&values)->values.push_back(0);
+                break;
+        }
+        set_validity(false);
+    }
+
+    // Typed appends for a filler that builds values of the column's own kind. A value of
+    // another kind appends a null, as push_checked does.
+    void push_int(std::int64_t value) { push_fixed<Int64>(value); }
+    void push_decimal(Int128 units) { push_fixed<Decimal128>(units); }
+    void push_date(std::int32_t days) { push_fixed<Date32>(days); }
+    void push_time(std::int32_t seconds) { push_fixed<Time32>(seconds); }
+    // Appends bytes to a binary column and returns true; false, with nothing appended, when
+    // they would take its data past kMaxData or the column is not binary.
+    bool push_bytes(std::string_view bytes) {
+        auto* binary = std::get_if<Binary>(&values);
+        if (binary == nullptr ||
+            bytes.size() > kMaxData - std::min(binary->data.size(), kMaxData)) {
+            return false;
+        }
+        binary->data.insert(binary->data.end(), bytes.begin(), bytes.end());
+        binary->offsets.push_back(static_cast<std::int32_t>(binary->data.size()));
+        set_validity(true);
+        return true;
+    }
+    // The length a binary column would reach with `bytes` more, saturating.
+    std::size_t length_with(std::string_view bytes) const;
 
     // The cell of `row`; Bytes borrow the column's data. Nothing past the last row or when the
     // storage does not hold the row.
@@ -122,6 +167,16 @@ struct ColumnData {
     ColumnData take();
 
   private:
+    template <class Kind, class T>
+    void push_fixed(T value) {
+        if (auto* kind = std::get_if<Kind>(&values)) {
+            kind->values.push_back(value);
+            set_validity(true);
+        } else {
+            push_null();
+        }
+    }
+
     void set_validity(bool valid) {
         if (len % 8 == 0) {
             validity.push_back(0);

@@ -101,12 +101,49 @@ std::int64_t days_from_civil(std::uint32_t year, std::uint32_t month, std::uint3
     return era * 146097 + day_of_era - 719468;
 }
 
+namespace {
+
+// The common short value: at most 18 digits in all, so the units fit 64 bits. Nothing when
+// the text is longer or not such a value, which the general reading then decides.
+std::optional<Int128> parse_short_r(const char* p, const char* end, bool negative,
+                                    std::uint8_t scale) {
+    constexpr std::size_t short_digits = 18;
+    if (static_cast<std::size_t>(end - p) > short_digits) {
+        return std::nullopt;
+    }
+    std::uint64_t units = 0;
+    std::size_t digits = 0;
+    const char* point = nullptr;
+    for (; p != end; ++p) {
+        const auto digit = static_cast<unsigned>(*p - '0');
+        if (digit < 10) {
+            units = units * 10 + digit;
+            ++digits;
+        } else if (*p == '.' && point == nullptr) {
+            point = p;
+        } else {
+            return std::nullopt;
+        }
+    }
+    const std::size_t fraction = point == nullptr ? 0 : static_cast<std::size_t>(end - point - 1);
+    if (digits == 0 || fraction > scale || digits + (scale - fraction) > short_digits) {
+        return std::nullopt;
+    }
+    const auto value = static_cast<Int128>(units) * powers_of_ten[scale - fraction];
+    return negative ? -value : value;
+}
+
+}  // namespace
+
 std::optional<Int128> parse_r(std::string_view text, std::uint8_t scale) {
     const char* p = text.data();
     const char* const end = p + text.size();
     const bool negative = p != end && *p == '-';
     if (negative) {
         ++p;
+    }
+    if (const auto value = parse_short_r(p, end, negative, scale)) {
+        return value;
     }
     // The integer and fraction digits are read as one number; the point only marks where the
     // fraction starts.

@@ -57,6 +57,15 @@ class Table {
     // stored, so the row is stored whole or not at all.
     std::expected<void, RowError> push_row(std::span<const Cell> cells);
 
+    // Appends one row through `write(columns)`, which must append exactly one value (or a
+    // null) to every column. For fillers that build values of the schema's own types and so
+    // need none of push_row's checks.
+    template <class Write>
+    void append_row(Write&& write) {
+        write(std::span<NamedColumn>(columns_));
+        ++rows_;
+    }
+
     // The rows appended so far, as a table of the same name and schema; this table keeps its
     // schema with empty columns. The column buffers are moved, not copied.
     Table take_rows();

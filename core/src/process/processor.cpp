@@ -5,7 +5,9 @@ namespace remitrax {
 namespace {
 
 void append(std::vector<Diagnostic>& out, std::span<const Diagnostic> diagnostics) {
-    out.insert(out.end(), diagnostics.begin(), diagnostics.end());
+    if (!diagnostics.empty()) {
+        out.insert(out.end(), diagnostics.begin(), diagnostics.end());
+    }
 }
 
 }  // namespace

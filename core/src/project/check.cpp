@@ -54,52 +54,66 @@ std::optional<std::int32_t> parse_date(std::string_view text) {
     return static_cast<std::int32_t>(days_from_civil(date->year, date->month, date->day));
 }
 
+// Whether `text` is valid for `type`; when it is and `out` is given, the parsed cell goes
+// there. Empty text is valid only as Binary. Binary text is kept as empty Bytes: kept text must
+// not point into the segment or the scratch buffer, and is read again when a column takes it.
+bool accept(ColumnType type, std::string_view text, Cell* out) {
+    switch (type.kind) {
+        case ColumnKind::Binary:
+            if (out != nullptr) {
+                *out = cell::Bytes{};
+            }
+            return true;
+        case ColumnKind::Int64: {
+            const auto value = parse_int(text);
+            if (value && out != nullptr) {
+                *out = cell::Int{*value};
+            }
+            return value.has_value();
+        }
+        case ColumnKind::Decimal128: {
+            const auto units = parse_r(text, type.scale);
+            if (units && out != nullptr) {
+                *out = cell::Decimal{*units};
+            }
+            return units.has_value();
+        }
+        case ColumnKind::Date32:
+            if (out == nullptr) {
+                return civil_date(text).has_value();
+            } else if (const auto days = parse_date(text)) {
+                *out = cell::Date{*days};
+                return true;
+            }
+            return false;
+        case ColumnKind::Time32: {
+            const auto seconds = parse_tm(text);
+            if (seconds && out != nullptr) {
+                *out = cell::Time{static_cast<std::int32_t>(*seconds)};
+            }
+            return seconds.has_value();
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 namespace check {
 
 std::optional<Cell> parse(ColumnType type, std::string_view text) {
-    switch (type.kind) {
-        case ColumnKind::Binary:
-            return Cell{cell::Bytes{text}};
-        case ColumnKind::Int64:
-            if (const auto value = parse_int(text)) {
-                return Cell{cell::Int{*value}};
-            }
-            return std::nullopt;
-        case ColumnKind::Decimal128:
-            if (const auto units = parse_r(text, type.scale)) {
-                return Cell{cell::Decimal{*units}};
-            }
-            return std::nullopt;
-        case ColumnKind::Date32:
-            if (const auto days = parse_date(text)) {
-                return Cell{cell::Date{*days}};
-            }
-            return std::nullopt;
-        case ColumnKind::Time32:
-            if (const auto seconds = parse_tm(text)) {
-                return Cell{cell::Time{static_cast<std::int32_t>(*seconds)}};
-            }
-            return std::nullopt;
+    if (type.kind == ColumnKind::Binary) {
+        return Cell{cell::Bytes{text}};
     }
-    return std::nullopt;
+    Cell value;
+    if (!accept(type, text, &value)) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 bool is_valid(ColumnType type, std::string_view text) {
-    switch (type.kind) {
-        case ColumnKind::Binary:
-            return true;
-        case ColumnKind::Int64:
-            return parse_int(text).has_value();
-        case ColumnKind::Decimal128:
-            return parse_r(text, type.scale).has_value();
-        case ColumnKind::Date32:
-            return civil_date(text).has_value();
-        case ColumnKind::Time32:
-            return parse_tm(text).has_value();
-    }
-    return false;
+    return accept(type, text, nullptr);
 }
 
 std::uint64_t length(ElementType type, std::string_view text) {
@@ -111,69 +125,96 @@ std::uint64_t length(ElementType type, std::string_view text) {
 
 }  // namespace check
 
-Cell Projector::check_value(const Segment& segment, std::uint64_t index, std::uint64_t element,
-                            std::optional<std::uint64_t> component, const ElementDef& def,
-                            const ValueCheck& plan, std::string_view text) {
-    if (text.empty()) {
-        if (def.required) {
-            push_diagnostic(Rule{Rule::RequiredElementMissing{std::string(segment.id()), element,
-                                                              component, def.name}},
-                            index, element, component, {});
-        }
-        return cell::Null{};
+void Projector::report_value(Finding finding, const Segment& segment, std::uint64_t index,
+                             std::uint64_t element, std::optional<std::uint64_t> component,
+                             const ValueStep& step, std::string_view text) {
+    const ElementDef& def = *step.def;
+    std::string id(segment.id());
+    switch (finding) {
+        case Finding::Missing:
+            push_diagnostic(
+                Rule{Rule::RequiredElementMissing{std::move(id), element, component, def.name}},
+                index, element, component, {});
+            return;
+        case Finding::Type:
+            push_diagnostic(
+                Rule{Rule::TypeMismatch{std::move(id), element, component, def.name, def.type}},
+                index, element, component, text);
+            return;
+        case Finding::Length:
+            push_diagnostic(
+                Rule{Rule::LengthOutOfRange{std::move(id), element, component, def.name,
+                                            check::length(def.type, text), def.min, def.max}},
+                index, element, component, text);
+            return;
+        case Finding::Code:
+            push_diagnostic(
+                Rule{Rule::CodeNotInList{std::move(id), element, component, def.name, def.codes}},
+                index, element, component, text);
+            return;
     }
-    Cell value = cell::Null{};
-    bool valid = false;
-    if (plan.type.kind == ColumnKind::Binary) {
-        // Kept text must not point into the segment or the scratch buffer.
-        if (plan.keep) {
-            value = cell::Bytes{};
-        }
-        valid = true;
-    } else if (plan.keep) {
-        if (auto parsed = check::parse(plan.type, text)) {
-            value = *parsed;
-            valid = true;
-        }
-    } else {
-        valid = check::is_valid(plan.type, text);
-    }
-    if (!valid) {
-        push_diagnostic(Rule{Rule::TypeMismatch{std::string(segment.id()), element, component,
-                                                def.name, def.type}},
-                        index, element, component, text);
-        return cell::Null{};
-    }
-    const std::uint64_t length = check::length(def.type, text);
-    if ((def.min && length < *def.min) || (def.max && length > *def.max)) {
-        push_diagnostic(Rule{Rule::LengthOutOfRange{std::string(segment.id()), element, component,
-                                                    def.name, length, def.min, def.max}},
-                        index, element, component, text);
-        return value;
-    }
-    if (!def.codes.empty() && !plan.codes.contains(text, def.codes)) {
-        push_diagnostic(Rule{Rule::CodeNotInList{std::string(segment.id()), element, component,
-                                                 def.name, def.codes}},
-                        index, element, component, text);
-    }
-    return value;
 }
 
-void Projector::check_segment(const Segment& segment, const SegmentPlan& plan,
+void Projector::report_shape(const Segment& segment, std::uint64_t index, const ElementStep& step,
+                             const Element& data) {
+    const std::uint64_t n = step.value.position;
+    const std::uint64_t found = data.is_composite() ? data.components().size() : 1;
+    // Plans with components declare at least one, so the extra one is a component.
+    const std::uint64_t extra = step.max_component + 1;
+    const std::string_view datum =
+        data.is_composite() ? data.components()[extra - 1].bytes() : std::string_view{};
+    push_diagnostic(Rule{Rule::CompositeShape{std::string(segment.id()), n, step.value.def->name,
+                                              found, step.max_component}},
+                    index, n, extra, datum);
+}
+
+inline void Projector::check_value(const Segment& segment, std::uint64_t index,
+                                   std::uint64_t element, std::optional<std::uint64_t> component,
+                                   const ValueStep& step, std::string_view text) {
+    if (text.empty()) {
+        if (step.required) [[unlikely]] {
+            report_value(Finding::Missing, segment, index, element, component, step, text);
+        }
+        return;
+    }
+    Cell* kept = nullptr;
+    if (step.slot != no_slot) {
+        kept_[step.slot].stamp = stamp_;
+        kept = &kept_[step.slot].value;
+    }
+    if (!accept(step.type, text, kept)) [[unlikely]] {
+        if (kept != nullptr) {
+            *kept = cell::Null{};
+        }
+        report_value(Finding::Type, segment, index, element, component, step, text);
+        return;
+    }
+    // A value of the wrong length or outside its code list is reported and still kept.
+    if (step.bounded) {
+        const std::uint64_t length = check::length(step.def->type, text);
+        if (length < step.min || length > step.max) [[unlikely]] {
+            report_value(Finding::Length, segment, index, element, component, step, text);
+            return;
+        }
+    }
+    if (step.codes != nullptr && !step.codes->contains(text, step.def->codes)) [[unlikely]] {
+        report_value(Finding::Code, segment, index, element, component, step, text);
+    }
+}
+
+void Projector::check_segment(const Segment& segment, const SegmentChecks& checks,
                               std::uint64_t index) {
-    checked_plan_ = &plan;
     ++stamp_;
     const auto elements = segment.elements();
-    std::size_t next = 0;
-    for (; next < plan.elements.size(); ++next) {
-        const ElementPlan& element = plan.elements[next];
-        const std::uint64_t n = element.position;
+    std::uint32_t next = checks.elements_begin;
+    for (; next < checks.elements_end; ++next) {
+        const ElementStep& step = element_steps_[next];
+        const std::uint64_t n = step.value.position;
         if (n > elements.size()) {
             break;
         }
-        const ElementDef& def = *element.def;
-        const Element* data = n >= 1 && n <= elements.size() ? &elements[n - 1] : nullptr;
-        if (element.components.empty()) {
+        const Element* data = n >= 1 ? &elements[n - 1] : nullptr;
+        if (step.components_begin == step.components_end) {
             std::string_view text;
             if (data != nullptr) {
                 text = data->is_composite() ? fill::leaf_text(segment, n, std::nullopt,
@@ -182,20 +223,7 @@ void Projector::check_segment(const Segment& segment, const SegmentPlan& plan,
             }
             // An empty value is kept as nothing: a column reading it finds no text and
             // stores null, as it would for a kept null.
-            if (text.empty()) {
-                if (def.required) {
-                    push_diagnostic(Rule{Rule::RequiredElementMissing{std::string(segment.id()), n,
-                                                                      std::nullopt, def.name}},
-                                    index, n, std::nullopt, {});
-                }
-                continue;
-            }
-            const Cell value =
-                check_value(segment, index, n, std::nullopt, def,
-                            {element.column_type, element.codes, element.keep}, text);
-            if (element.keep) {
-                kept_[element.slot] = {value, stamp_};
-            }
+            check_value(segment, index, n, std::nullopt, step.value, text);
             continue;
         }
         bool present = false;
@@ -208,44 +236,75 @@ void Projector::check_segment(const Segment& segment, const SegmentPlan& plan,
             }
         }
         if (!present) {
-            if (def.required) {
-                push_diagnostic(Rule{Rule::RequiredElementMissing{std::string(segment.id()), n,
-                                                                  std::nullopt, def.name}},
-                                index, n, std::nullopt, {});
+            if (step.value.required) {
+                report_value(Finding::Missing, segment, index, n, std::nullopt, step.value, {});
             }
             continue;
         }
         const std::uint64_t found = data->is_composite() ? data->components().size() : 1;
-        if (found > element.max_component) {
-            // Plans with components declare at least one, so the extra one is a component.
-            const std::uint64_t extra = element.max_component + 1;
-            const std::string_view datum =
-                data->is_composite() ? data->components()[extra - 1].bytes() : std::string_view{};
-            push_diagnostic(Rule{Rule::CompositeShape{std::string(segment.id()), n, def.name, found,
-                                                      element.max_component}},
-                            index, n, extra, datum);
+        if (found > step.max_component) [[unlikely]] {
+            report_shape(segment, index, step, *data);
         }
-        for (const ComponentPlan& part : element.components) {
+        for (std::uint32_t c = step.components_begin; c < step.components_end; ++c) {
+            const ValueStep& part = component_steps_[c];
             std::string_view text;
             if (part.position <= found) {
                 text = data->is_composite() ? data->components()[part.position - 1].bytes()
                                             : data->value().bytes();
             }
-            const Cell value = check_value(segment, index, n, part.position, *part.def,
-                                           {part.column_type, part.codes, part.keep}, text);
-            if (part.keep && !text.empty()) {
-                kept_[part.slot] = {value, stamp_};
-            }
+            check_value(segment, index, n, part.position, part, text);
         }
     }
     // The planned elements after the segment's last one are all absent.
-    for (auto it = std::ranges::lower_bound(plan.required, next); it != plan.required.end(); ++it) {
-        const ElementPlan& element = plan.elements[*it];
-        push_diagnostic(
-            Rule{Rule::RequiredElementMissing{std::string(segment.id()), element.position,
-                                              std::nullopt, element.def->name}},
-            index, element.position, std::nullopt, {});
+    for (std::uint32_t r = checks.required_begin; r < checks.required_end; ++r) {
+        const ElementStep& step = element_steps_[required_[r]];
+        if (required_[r] < next) {
+            continue;
+        }
+        report_value(Finding::Missing, segment, index, step.value.position, std::nullopt,
+                     step.value, {});
     }
+}
+
+Projector::ValueStep Projector::value_step(std::uint64_t position, const ElementDef& def,
+                                           ColumnType type, const CodeSet& codes, bool keep,
+                                           std::uint32_t slot) {
+    ValueStep step;
+    step.def = &def;
+    step.codes = def.codes.empty() ? nullptr : &codes;
+    step.min = def.min.value_or(0);
+    step.max = def.max.value_or(std::numeric_limits<std::uint64_t>::max());
+    step.position = position;
+    step.slot = keep ? slot : no_slot;
+    step.type = type;
+    step.required = def.required;
+    step.bounded = def.min || def.max;
+    return step;
+}
+
+Projector::SegmentChecks Projector::compile_checks(const SegmentPlan& plan) {
+    SegmentChecks checks;
+    checks.elements_begin = static_cast<std::uint32_t>(element_steps_.size());
+    for (const ElementPlan& element : plan.elements) {
+        ElementStep step;
+        step.value = value_step(element.position, *element.def, element.column_type, element.codes,
+                                element.keep, element.slot);
+        step.max_component = element.max_component;
+        step.components_begin = static_cast<std::uint32_t>(component_steps_.size());
+        for (const ComponentPlan& part : element.components) {
+            component_steps_.push_back(value_step(part.position, *part.def, part.column_type,
+                                                  part.codes, part.keep, part.slot));
+        }
+        step.components_end = static_cast<std::uint32_t>(component_steps_.size());
+        element_steps_.push_back(step);
+    }
+    checks.elements_end = static_cast<std::uint32_t>(element_steps_.size());
+    checks.required_begin = static_cast<std::uint32_t>(required_.size());
+    for (const std::size_t r : plan.required) {
+        required_.push_back(checks.elements_begin + static_cast<std::uint32_t>(r));
+    }
+    checks.required_end = static_cast<std::uint32_t>(required_.size());
+    return checks;
 }
 
 }  // namespace remitrax

@@ -5,38 +5,6 @@
 
 namespace remitrax {
 
-namespace {
-
-// A cell of the read variants; Bytes are appended to `text` as a range.
-Slot to_slot(const Cell& value, std::string_view bytes, std::string& text) {
-    switch (value.index()) {
-        case 1: {
-            const std::size_t start = text.size();
-            text.append(bytes);
-            return slot::TextRange{start, text.size()};
-        }
-        case 2:
-            return std::get<cell::Int>(value);
-        case 3:
-            return std::get<cell::Decimal>(value);
-        case 4:
-            return std::get<cell::Date>(value);
-        case 5:
-            return std::get<cell::Time>(value);
-        default:
-            return cell::Null{};
-    }
-}
-
-Cell index_cell(std::uint64_t value) {
-    if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-        return cell::Null{};
-    }
-    return cell::Int{static_cast<std::int64_t>(value)};
-}
-
-}  // namespace
-
 namespace fill {
 
 std::string_view leaf_text(const Segment& segment, std::uint64_t element,
@@ -70,107 +38,143 @@ std::string_view leaf_text(const Segment& segment, std::uint64_t element,
     return k == 0 || k > parts.size() ? std::string_view{} : parts[k - 1].bytes();
 }
 
-Slot read(std::span<const Checked> checked, const Segment& segment, const ReadRequest& request,
-          char separator, std::string& scratch, std::string& text) {
-    for (const Checked& entry : checked) {
-        if (entry.element == request.element && entry.component == request.component &&
-            entry.column_type == request.type) {
-            if (!std::holds_alternative<cell::Bytes>(entry.value)) {
-                return to_slot(entry.value, {}, text);
-            }
-            return to_slot(
-                entry.value,
-                leaf_text(segment, request.element, request.component, separator, scratch), text);
+Slot to_slot(const Cell& value, std::string& text) {
+    switch (value.index()) {
+        case 1: {
+            const std::size_t start = text.size();
+            text.append(*std::get_if<cell::Bytes>(&value));
+            return slot::TextRange{start, text.size()};
         }
+        case 2:
+            return *std::get_if<cell::Int>(&value);
+        case 3:
+            return *std::get_if<cell::Decimal>(&value);
+        case 4:
+            return *std::get_if<cell::Date>(&value);
+        case 5:
+            return *std::get_if<cell::Time>(&value);
+        default:
+            return cell::Null{};
     }
+}
+
+Cell parsed_cell(const Segment& segment, const ReadRequest& request, char separator,
+                 std::string& scratch) {
     const std::string_view bytes =
         leaf_text(segment, request.element, request.component, separator, scratch);
     if (bytes.empty()) {
         return cell::Null{};
     }
-    const auto value = check::parse(request.type, bytes);
-    return value ? to_slot(*value, bytes, text) : Slot{cell::Null{}};
+    auto value = check::parse(request.type, bytes);
+    return value ? *value : Cell{cell::Null{}};
+}
+
+Slot read(std::span<const Checked> checked, const Segment& segment, const ReadRequest& request,
+          char separator, std::string& scratch, std::string& text) {
+    for (const Checked& entry : checked) {
+        if (entry.element == request.element && entry.component == request.component &&
+            entry.column_type == request.type) {
+            return from_kept(entry.value, segment, request.element, request.component, separator,
+                             scratch, text);
+        }
+    }
+    return to_slot(parsed_cell(segment, request, separator, scratch), text);
 }
 
 Slot from_kept(const Cell& value, const Segment& segment, std::uint64_t element,
                std::optional<std::uint64_t> component, char separator, std::string& scratch,
                std::string& text) {
-    if (!std::holds_alternative<cell::Bytes>(value)) {
-        return to_slot(value, {}, text);
-    }
-    return to_slot(value, leaf_text(segment, element, component, separator, scratch), text);
+    return to_slot(kept_cell(value, segment, element, component, separator, scratch), text);
 }
 
-std::vector<DroppedValue> append(const Row& row, Table& table, std::vector<Cell>& cells) {
-    cells.clear();
-    cells.push_back(index_cell(row.number));
-    cells.push_back(index_cell(row.segment));
-    for (const auto& parent : row.parents) {
-        cells.push_back(parent ? index_cell(*parent) : Cell{cell::Null{}});
+void push_index(ColumnData& column, std::uint64_t value) {
+    if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        column.push_null();
+    } else {
+        column.push_int(static_cast<std::int64_t>(value));
     }
-    for (const Slot& value : row.slots) {
-        switch (value.index()) {
-            case 2: {
-                // A range past the text would be a fault of the filler; it stores null.
-                const auto& range = *std::get_if<slot::TextRange>(&value);
-                if (range.start <= range.end && range.end <= row.text.size()) {
-                    cells.emplace_back(cell::Bytes{
-                        std::string_view(row.text).substr(range.start, range.end - range.start)});
-                } else {
-                    cells.emplace_back(cell::Null{});
-                }
-                break;
-            }
-            case 3:
-                cells.emplace_back(*std::get_if<cell::Int>(&value));
-                break;
-            case 4:
-                cells.emplace_back(*std::get_if<cell::Decimal>(&value));
-                break;
-            case 5:
-                cells.emplace_back(*std::get_if<cell::Date>(&value));
-                break;
-            case 6:
-                cells.emplace_back(*std::get_if<cell::Time>(&value));
-                break;
-            default:  // Unset and Null
-                cells.emplace_back(cell::Null{});
-                break;
+}
+
+void push_cell(NamedColumn& column, const Cell& value, std::vector<DroppedValue>& dropped) {
+    ColumnData& data = column.data;
+    const auto* bytes = std::get_if<cell::Bytes>(&value);
+    if (bytes == nullptr) {
+        data.push_checked(value);
+        return;
+    }
+    if (!data.push_bytes(*bytes)) {
+        // Only a binary column that would pass 2^31 bytes refuses text of its own kind.
+        if (std::holds_alternative<ColumnData::Binary>(data.values)) {
+            dropped.push_back({column.name, data.length_with(*bytes), std::string(*bytes)});
         }
+        data.push_null();
     }
+}
+
+std::vector<DroppedValue> append(const Row& row, Table& table) {
     std::vector<DroppedValue> dropped;
-    while (true) {
-        auto pushed = table.push_row(cells);
-        if (pushed) {
-            break;
+    table.append_row([&](std::span<NamedColumn> columns) {
+        // The columns follow the projector's schema; should a row not match it, the columns
+        // without a value of the row take a null so that every column still grows by one.
+        std::size_t c = 0;
+        const auto next = [&]() -> NamedColumn* {
+            return c < columns.size() ? &columns[c++] : nullptr;
+        };
+        if (NamedColumn* column = next()) {
+            push_index(column->data, row.number);
         }
-        const auto* refused = std::get_if<RowError::Refused>(&pushed.error().kind);
-        const auto* too_long =
-            refused ? std::get_if<CheckError::TooLong>(&refused->error.kind) : nullptr;
-        if (too_long == nullptr) {
-            // The cells follow the table's own schema, so nothing else is refused; should it
-            // happen, the row is given up rather than stored wrong.
-            break;
+        if (NamedColumn* column = next()) {
+            push_index(column->data, row.segment);
         }
-        // The refusing column, found by its own check rather than its name alone, so that a
-        // name used twice cannot make this loop forever.
-        const auto& columns = table.columns();
-        std::size_t column = columns.size();
-        for (std::size_t i = 0; i < columns.size() && i < cells.size(); ++i) {
-            if (columns[i].name == refused->column && !columns[i].data.check(cells[i])) {
-                column = i;
-                break;
+        for (const auto& parent : row.parents) {
+            if (NamedColumn* column = next()) {
+                if (parent) {
+                    push_index(column->data, *parent);
+                } else {
+                    column->data.push_null();
+                }
             }
         }
-        if (column == columns.size()) {
-            break;
+        for (const Slot& value : row.slots) {
+            NamedColumn* column = next();
+            if (column == nullptr) {
+                break;
+            }
+            switch (value.index()) {
+                case 2: {
+                    // A range past the text would be a fault of the filler; it stores null.
+                    const auto& range = *std::get_if<slot::TextRange>(&value);
+                    if (range.start > range.end || range.end > row.text.size()) {
+                        column->data.push_null();
+                    } else {
+                        push_cell(*column,
+                                  cell::Bytes{std::string_view(row.text).substr(
+                                      range.start, range.end - range.start)},
+                                  dropped);
+                    }
+                    break;
+                }
+                case 3:
+                    column->data.push_int(*std::get_if<cell::Int>(&value));
+                    break;
+                case 4:
+                    column->data.push_decimal(std::get_if<cell::Decimal>(&value)->units);
+                    break;
+                case 5:
+                    column->data.push_date(std::get_if<cell::Date>(&value)->days);
+                    break;
+                case 6:
+                    column->data.push_time(std::get_if<cell::Time>(&value)->seconds);
+                    break;
+                default:  // Unset and Null
+                    column->data.push_null();
+                    break;
+            }
         }
-        const auto* bytes = std::get_if<cell::Bytes>(&cells[column]);
-        dropped.push_back(
-            {columns[column].name, too_long->length, bytes ? std::string(*bytes) : std::string()});
-        cells[column] = cell::Null{};
-    }
-    cells.clear();
+        while (NamedColumn* column = next()) {
+            column->data.push_null();
+        }
+    });
     return dropped;
 }
 

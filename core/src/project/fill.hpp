@@ -69,6 +69,25 @@ std::string_view leaf_text(const Segment& segment, std::uint64_t element,
                            std::optional<std::uint64_t> component, char separator,
                            std::string& scratch);
 
+// A cell as a slot of a row whose text buffer is `text`: Bytes are appended to it as a range.
+Slot to_slot(const Cell& value, std::string& text);
+
+// The text of the request's element or component parsed at its type: Null when it is empty or
+// not valid. Bytes view the segment or `scratch`.
+Cell parsed_cell(const Segment& segment, const ReadRequest& request, char separator,
+                 std::string& scratch);
+
+// A kept value as a column reads it: kept Bytes stand for the text of the element or
+// component, which is read again from the segment (or joined in `scratch`).
+inline Cell kept_cell(const Cell& value, const Segment& segment, std::uint64_t element,
+                      std::optional<std::uint64_t> component, char separator,
+                      std::string& scratch) {
+    if (!std::holds_alternative<cell::Bytes>(value)) {
+        return value;
+    }
+    return cell::Bytes{leaf_text(segment, element, component, separator, scratch)};
+}
+
 // The value of one column for `segment`: what the checks kept for the same element,
 // component and type when they kept it, else the text parsed at the column's type (a text
 // that is empty or not valid gives Null). Text goes to the end of `text`.
@@ -80,11 +99,18 @@ Slot from_kept(const Cell& value, const Segment& segment, std::uint64_t element,
                std::optional<std::uint64_t> component, char separator, std::string& scratch,
                std::string& text);
 
-// Pushes `row` into `table`, whose schema is the projector's: row number, segment index, the
-// parents, then the slots. A value the table refuses (text that would overflow its column) is
-// replaced by a null and returned, so the row is always stored. `cells` is scratch, left
-// empty.
-std::vector<DroppedValue> append(const Row& row, Table& table, std::vector<Cell>& cells);
+// Appends a row number or segment index to an Int64 column: null past the signed range.
+void push_index(ColumnData& column, std::uint64_t value);
+
+// Appends `value` to `column`. Text that would bring a binary column to 2^31 bytes or more
+// is recorded in `dropped` and stored as a null.
+void push_cell(NamedColumn& column, const Cell& value, std::vector<DroppedValue>& dropped);
+
+// Appends `row` to `table`, whose schema is the projector's: row number, segment index, the
+// parents, then the slots. A row number or index past the signed 64-bit range is stored as a
+// null. Text that would bring its column to 2^31 bytes or more is replaced by a null and
+// returned, so the row is always stored.
+std::vector<DroppedValue> append(const Row& row, Table& table);
 
 }  // namespace fill
 

@@ -8,8 +8,6 @@ namespace remitrax {
 
 namespace {
 
-constexpr std::size_t packed_limit = 8;
-
 // The element position that a group column reads in the first repeat group; nothing when the
 // table has no segment or repeat, or when the position does not fit.
 std::optional<std::uint64_t> first_group_position(const TableDef& table, std::uint64_t offset) {
@@ -67,17 +65,25 @@ CodeSet CodeSet::of(const std::vector<std::string>& codes) {
         }
     }
     std::ranges::sort(set.keys);
+    std::size_t size = 1;
+    while (size < 2 * set.keys.size()) {
+        size *= 2;
+    }
+    set.table_.assign(size, 0);
+    set.mask_ = size - 1;
+    for (const std::uint64_t key : set.keys) {
+        std::size_t i = set.slot_of(key);
+        while (set.table_[i] != 0 && set.table_[i] != key) {
+            i = (i + 1) & set.mask_;
+        }
+        set.table_[i] = key;
+    }
     return set;
 }
 
-bool CodeSet::contains(std::string_view text, const std::vector<std::string>& codes) const {
-    if (const auto key = pack_segment_id(text)) {
-        if (std::ranges::binary_search(keys, *key)) {
-            return true;
-        }
-    }
+bool CodeSet::contains_long(std::string_view text, const std::vector<std::string>& codes) {
     // The codes are sorted bytewise; string comparison orders bytes as unsigned values.
-    return !complete && std::ranges::binary_search(codes, text, std::less<>{});
+    return std::ranges::binary_search(codes, text, std::less<>{});
 }
 
 ElementPlan ElementPlan::create(std::uint64_t position, const ElementDef& def) {
@@ -95,17 +101,6 @@ ElementPlan ElementPlan::create(std::uint64_t position, const ElementDef& def) {
         plan.max_component = def.composite.rbegin()->first;
     }
     return plan;
-}
-
-std::optional<std::uint64_t> pack_segment_id(std::string_view id) {
-    if (id.size() >= packed_limit) {
-        return std::nullopt;
-    }
-    std::uint64_t key = 1;
-    for (const char byte : id) {
-        key = (key << 8U) | static_cast<unsigned char>(byte);
-    }
-    return key;
 }
 
 Plans Plans::build(const Spec& spec) {

@@ -2,6 +2,7 @@
 // column reads, and which columns of loop-anchored tables a segment fills in each loop.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -31,6 +32,19 @@ ColumnType column_type_of(ElementType type);
 // with scale 0 for a segment index, and Binary whenever no definition applies.
 ColumnType column_type(const Spec& spec, const TableDef& table, const ColumnSource& source);
 
+// The packed key of an id shorter than 8 bytes: a leading 1 followed by the id's bytes, so ids
+// differing only in leading zero bytes stay apart. Nothing for longer ids.
+inline std::optional<std::uint64_t> pack_segment_id(std::string_view id) {
+    if (id.size() >= 8) {
+        return std::nullopt;
+    }
+    std::uint64_t key = 1;
+    for (const char byte : id) {
+        key = (key << 8U) | static_cast<unsigned char>(byte);
+    }
+    return key;
+}
+
 // A code list as packed keys (see pack_segment_id), so that a lookup compares integers.
 struct CodeSet {
     std::vector<std::uint64_t> keys;  // ascending
@@ -38,7 +52,31 @@ struct CodeSet {
 
     static CodeSet of(const std::vector<std::string>& codes);
     // Whether `text` is one of `codes`, the list this set was made of.
-    bool contains(std::string_view text, const std::vector<std::string>& codes) const;
+    bool contains(std::string_view text, const std::vector<std::string>& codes) const {
+        if (const auto key = pack_segment_id(text)) {
+            // Open addressing over a power-of-two table at most half full; 0 marks a free
+            // slot, which no packed key is.
+            for (std::size_t i = slot_of(*key);; i = (i + 1) & mask_) {
+                if (table_[i] == *key) {
+                    return true;
+                }
+                if (table_[i] == 0) {
+                    break;
+                }
+            }
+        }
+        return !complete && contains_long(text, codes);
+    }
+
+  private:
+    std::size_t slot_of(std::uint64_t key) const {
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 32) & mask_;
+    }
+    // The search among the codes that have no key.
+    static bool contains_long(std::string_view text, const std::vector<std::string>& codes);
+
+    std::vector<std::uint64_t> table_ = std::vector<std::uint64_t>(1, 0);
+    std::size_t mask_ = 0;
 };
 
 // One declared component of a composite element.
@@ -87,10 +125,6 @@ struct SegmentPlan {
     // The number of kept elements and components, numbered by build in check order.
     std::uint32_t kept = 0;
 };
-
-// The packed key of an id shorter than 8 bytes: a leading 1 followed by the id's bytes, so ids
-// differing only in leading zero bytes stay apart. Nothing for longer ids.
-std::optional<std::uint64_t> pack_segment_id(std::string_view id);
 
 // Segment plans by id. Ids below 8 bytes are looked up by packed integer key, the others by
 // their bytes; the choice depends on the id's length alone.

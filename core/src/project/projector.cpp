@@ -48,7 +48,7 @@ bool non_empty(const Segment& segment, std::uint64_t position) {
     return false;
 }
 
-Slot index_slot(std::uint64_t index) {
+Cell index_cell(std::uint64_t index) {
     if (index > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
         return cell::Null{};
     }
@@ -128,22 +128,89 @@ Projector::Projector(std::shared_ptr<const Spec> spec, const Delimiters& delimit
         most = std::max(most, entry.second.kept);
     }
     kept_.resize(most);
-    column_slot_.resize(spec_->tables.size());
+    checks_.resize(ids_.size());
+    for (std::uint32_t id = 0; id < ids_.size(); ++id) {
+        if (plan_of_[id] != nullptr) {
+            checks_[id] = compile_checks(*plan_of_[id]);
+        }
+    }
+    build_routes();
+}
+
+Projector::ColumnStep Projector::column_step(TableIndex table, std::size_t column,
+                                             const SegmentPlan* plan) const {
+    const ColumnSource& source = spec_->tables[table].columns[column].second;
+    ColumnStep step;
+    step.type = tables_[table].types[column];
+    step.table = static_cast<std::uint32_t>(table);
+    step.column = static_cast<std::uint32_t>(column);
+    step.slot = no_slot;
+    const auto conditions = [&step](const ColumnSource::Conditions& list) {
+        step.conditions = list.empty() ? nullptr : &list;
+    };
+    if (const auto* element = std::get_if<ColumnSource::Element>(&source.kind)) {
+        conditions(element->conditions);
+        step.element = element->element;
+        step.component = element->component;
+        if (plan != nullptr) {
+            step.slot = slot_of(*plan, element->element, element->component, step.type);
+        }
+    } else if (const auto* position = std::get_if<ColumnSource::SegmentIndex>(&source.kind)) {
+        conditions(position->conditions);
+        step.kind = ColumnStep::Kind::SegmentIndex;
+    } else {
+        const auto& member = std::get<ColumnSource::GroupElement>(source.kind);
+        step.kind = ColumnStep::Kind::Group;
+        step.element = member.offset;
+        step.component = member.component;
+        // The group's element positions that the plan defines; later ones have no slot.
+        if (plan != nullptr && !plan->elements.empty()) {
+            const std::uint64_t last = plan->elements.back().position;
+            for (std::uint64_t p = 0; p <= last; ++p) {
+                step.group_slots.push_back(slot_of(*plan, p, member.component, step.type));
+            }
+        }
+    }
+    return step;
+}
+
+void Projector::build_routes() {
+    const std::size_t loops = spec_->loops.size();
+    table_steps_.resize(spec_->tables.size());
     for (TableIndex t = 0; t < spec_->tables.size(); ++t) {
         const TableDef& def = spec_->tables[t];
-        column_slot_[t].assign(def.columns.size(), no_slot);
+        if (!def.segment) {
+            continue;
+        }
+        // The rows of a segment-anchored table read their own segment.
+        const SegmentPlan* plan = plans_.get(*def.segment);
         for (std::size_t c = 0; c < def.columns.size(); ++c) {
-            const auto* source = std::get_if<ColumnSource::Element>(&def.columns[c].second.kind);
-            if (source == nullptr) {
-                continue;
+            table_steps_[t].push_back(column_step(t, c, plan));
+        }
+    }
+    routes_.assign(ids_.size() * loops, Route{});
+    for (std::uint32_t id = 0; id < ids_.size(); ++id) {
+        const SegmentPlan* plan = plan_of_[id];
+        for (LoopId loop = 0; loop < loops; ++loop) {
+            Route& route = routes_[id * loops + loop];
+            route.fills_begin = static_cast<std::uint32_t>(fills_.size());
+            if (plan != nullptr && loop < plan->by_loop.size()) {
+                for (const ColumnRef& ref : plan->by_loop[loop]) {
+                    ColumnStep step = column_step(ref.table, ref.column, plan);
+                    // Group columns belong to segment-anchored tables only.
+                    if (step.kind != ColumnStep::Kind::Group) {
+                        fills_.push_back(std::move(step));
+                    }
+                }
             }
-            // The rows of a segment-anchored table read their own segment.
-            const SegmentPlan* plan = plans_.get(def.segment ? *def.segment : source->segment);
-            if (plan == nullptr) {
-                continue;
+            route.fills_end = static_cast<std::uint32_t>(fills_.size());
+            route.tables_begin = static_cast<std::uint32_t>(row_tables_.size());
+            for (const TableIndex table : segment_tables_[loop]) {
+                if (table_segment_[table] == id) {
+                    row_tables_.push_back(table);
+                }
             }
-            column_slot_[t][c] =
-                slot_of(*plan, source->element, source->component, tables_[t].types[c]);
+            route.tables_end = static_cast<std::uint32_t>(row_tables_.size());
         }
     }
 }
@@ -166,20 +233,18 @@ std::uint32_t Projector::slot_of(const SegmentPlan& plan, std::uint64_t element,
     return no_slot;
 }
 
-Slot Projector::read_value(std::uint32_t slot, const Segment& segment, std::uint64_t element,
-                           std::optional<std::uint64_t> component, ColumnType type,
-                           std::string& text) {
+Cell Projector::column_value(std::uint32_t slot, const Segment& segment, std::uint64_t element,
+                             std::optional<std::uint64_t> component, ColumnType type) {
     if (slot == no_slot) {
-        return fill::read({}, segment, {element, component, type}, component_separator_, scratch_,
-                          text);
+        return fill::parsed_cell(segment, {element, component, type}, component_separator_,
+                                 scratch_);
     }
     // A kept value the last check did not stamp had no text.
     const Kept& kept = kept_[slot];
     if (kept.stamp != stamp_) {
         return cell::Null{};
     }
-    return fill::from_kept(kept.value, segment, element, component, component_separator_, scratch_,
-                           text);
+    return fill::kept_cell(kept.value, segment, element, component, component_separator_, scratch_);
 }
 
 std::span<const Diagnostic> Projector::on(const Segment& segment, std::span<const Event> events) {
@@ -263,7 +328,7 @@ void Projector::closed() {
     if (const auto table = loop_table_[open_.back().loop]; table && tables_[*table].row_open) {
         TableState& state = tables_[*table];
         state.row_open = false;
-        const auto dropped = fill::append(state.row, state.table, cells_);
+        const auto dropped = fill::append(state.row, state.table);
         report_dropped(dropped, *table, state.row.segment);
     }
     open_.pop_back();
@@ -274,18 +339,17 @@ void Projector::placed(const Segment& segment, LoopId loop, std::uint64_t index)
         return;
     }
     const std::uint32_t id = ids_.find(segment.id());
-    const SegmentPlan* plan = id == IdIndex::unknown ? nullptr : plan_of_[id];
-    if (plan != nullptr) {
-        check_segment(segment, *plan, index);
-        fill_columns(segment, *plan, loop, index);
-    } else {
-        checked_plan_ = nullptr;
+    if (id == IdIndex::unknown) {
+        return;
     }
-    for (const TableIndex table : segment_tables_[loop]) {
+    if (const auto& checks = checks_[id]) {
+        check_segment(segment, *checks, index);
+    }
+    const Route& route = routes_[id * spec_->loops.size() + loop];
+    fill_columns(route, segment, index);
+    for (std::uint32_t r = route.tables_begin; r < route.tables_end; ++r) {
+        const TableIndex table = row_tables_[r];
         const TableDef& def = spec_->tables[table];
-        if (id == IdIndex::unknown || table_segment_[table] != id) {
-            continue;
-        }
         if (!def.repeat) {
             segment_row(table, std::nullopt, segment, index);
             continue;
@@ -303,66 +367,83 @@ void Projector::placed(const Segment& segment, LoopId loop, std::uint64_t index)
     }
 }
 
-void Projector::fill_columns(const Segment& segment, const SegmentPlan& plan, LoopId loop,
-                             std::uint64_t index) {
-    if (loop >= plan.by_loop.size()) {
-        return;
-    }
-    for (const ColumnRef& ref : plan.by_loop[loop]) {
-        TableState& state = tables_[ref.table];
-        if (!state.row_open || !std::holds_alternative<slot::Unset>(state.row.slots[ref.column])) {
+void Projector::fill_columns(const Route& route, const Segment& segment, std::uint64_t index) {
+    for (std::uint32_t f = route.fills_begin; f < route.fills_end; ++f) {
+        const ColumnStep& step = fills_[f];
+        TableState& state = tables_[step.table];
+        if (!state.row_open) {
             continue;
         }
-        // The plan lists a column under the id of the segment it reads, which is this one.
-        const ColumnSource& source = spec_->tables[ref.table].columns[ref.column].second;
-        if (const auto* element = std::get_if<ColumnSource::Element>(&source.kind)) {
-            if (conditions_hold(element->conditions, segment)) {
-                state.row.slots[ref.column] =
-                    read_value(column_slot_[ref.table][ref.column], segment, element->element,
-                               element->component, state.types[ref.column], state.row.text);
-            }
-        } else if (const auto* position = std::get_if<ColumnSource::SegmentIndex>(&source.kind)) {
-            if (conditions_hold(position->conditions, segment)) {
-                state.row.slots[ref.column] = index_slot(index);
-            }
+        Slot& target = state.row.slots[step.column];
+        if (!std::holds_alternative<slot::Unset>(target)) {
+            continue;
+        }
+        if (step.conditions == nullptr || conditions_hold(*step.conditions, segment)) {
+            target = fill::to_slot(step_value(step, segment, index, std::nullopt), state.row.text);
         }
     }
+}
+
+Cell Projector::step_value(const ColumnStep& step, const Segment& segment, std::uint64_t index,
+                           std::optional<std::uint64_t> group) {
+    switch (step.kind) {
+        case ColumnStep::Kind::Element:
+            return column_value(step.slot, segment, step.element, step.component, step.type);
+        case ColumnStep::Kind::SegmentIndex:
+            return index_cell(index);
+        case ColumnStep::Kind::Group:
+            break;
+    }
+    std::uint64_t position = 0;
+    if (!group || __builtin_add_overflow(*group, step.element, &position)) {
+        return cell::Null{};
+    }
+    const std::uint32_t slot =
+        position < step.group_slots.size() ? step.group_slots[position] : no_slot;
+    return column_value(slot, segment, position, step.component, step.type);
 }
 
 void Projector::segment_row(TableIndex table, std::optional<std::uint64_t> group,
                             const Segment& segment, std::uint64_t index) {
     TableState& state = tables_[table];
-    const TableDef& def = spec_->tables[table];
-    Row& row = state.row;
-    set_parents(table, row);
-    row.text.clear();
-    row.slots.resize(def.columns.size());
-    for (std::size_t c = 0; c < def.columns.size(); ++c) {
-        const ColumnSource& source = def.columns[c].second;
-        Slot value = cell::Null{};
-        if (const auto* element = std::get_if<ColumnSource::Element>(&source.kind)) {
-            value = read_value(column_slot_[table][c], segment, element->element,
-                               element->component, state.types[c], row.text);
-        } else if (std::holds_alternative<ColumnSource::SegmentIndex>(source.kind)) {
-            value = index_slot(index);
-        } else {
-            const auto& member = std::get<ColumnSource::GroupElement>(source.kind);
-            std::uint64_t position = 0;
-            if (group && !__builtin_add_overflow(*group, member.offset, &position)) {
-                const std::uint32_t slot =
-                    checked_plan_ == nullptr
-                        ? no_slot
-                        : slot_of(*checked_plan_, position, member.component, state.types[c]);
-                value =
-                    read_value(slot, segment, position, member.component, state.types[c], row.text);
+    const std::uint64_t number = state.counter;
+    saturating_increment(state.counter);
+    const std::vector<ColumnStep>& steps = table_steps_[table];
+    std::vector<DroppedValue> dropped;
+    // The row goes straight into the columns, whose schema is the one built for this table:
+    // row, segment, one reference per ancestor, then one column per step.
+    state.table.append_row([&](std::span<NamedColumn> columns) {
+        std::size_t c = 0;
+        const auto next = [&]() -> NamedColumn* {
+            return c < columns.size() ? &columns[c++] : nullptr;
+        };
+        if (NamedColumn* column = next()) {
+            fill::push_index(column->data, number);
+        }
+        if (NamedColumn* column = next()) {
+            fill::push_index(column->data, index);
+        }
+        for (const TableIndex ancestor : spec_->tables[table].ancestors) {
+            if (NamedColumn* column = next()) {
+                const TableState& up = tables_[ancestor];
+                if (up.row_open) {
+                    fill::push_index(column->data, up.row.number);
+                } else {
+                    column->data.push_null();
+                }
             }
         }
-        row.slots[c] = value;
-    }
-    row.number = state.counter;
-    saturating_increment(state.counter);
-    row.segment = index;
-    const auto dropped = fill::append(row, state.table, cells_);
+        for (const ColumnStep& step : steps) {
+            NamedColumn* column = next();
+            if (column == nullptr) {
+                break;
+            }
+            fill::push_cell(*column, step_value(step, segment, index, group), dropped);
+        }
+        while (NamedColumn* column = next()) {
+            column->data.push_null();
+        }
+    });
     report_dropped(dropped, table, index);
 }
 

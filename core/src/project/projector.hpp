@@ -74,29 +74,61 @@ class Projector {
     void closed();
     void placed(const Segment& segment, LoopId loop, std::uint64_t index);
 
-    // The element checks of a placed segment; stamps the values it keeps in `kept_`.
-    void check_segment(const Segment& segment, const SegmentPlan& plan, std::uint64_t index);
-    // What the plans precompute for one value's check.
-    struct ValueCheck {
-        ColumnType type;  // column_type_of the definition's type
-        const CodeSet& codes;
-        bool keep = false;
+    // One value check of a plan, with what the definition asks resolved once.
+    struct ValueStep {
+        const ElementDef* def = nullptr;
+        const CodeSet* codes = nullptr;  // null when any value is allowed
+        std::uint64_t min = 0;
+        std::uint64_t max = 0;
+        std::uint64_t position = 0;  // of the element, or of the component in it; 1-based
+        std::uint32_t slot = 0;      // where the value is kept, or no_slot
+        ColumnType type;             // column_type_of the definition's type
+        bool required = false;
+        bool bounded = false;  // the definition has a minimum or a maximum length
     };
-    // Checks one value against `def` and returns it parsed (Null unless `keep` and valid).
-    Cell check_value(const Segment& segment, std::uint64_t index, std::uint64_t element,
-                     std::optional<std::uint64_t> component, const ElementDef& def,
-                     const ValueCheck& plan, std::string_view text);
+    struct ElementStep {
+        ValueStep value;
+        std::uint64_t max_component = 0;
+        std::uint32_t components_begin = 0;  // into component_steps_; empty when simple
+        std::uint32_t components_end = 0;
+    };
+    // The checks of one segment plan, as ranges of element_steps_ and required_.
+    struct SegmentChecks {
+        std::uint32_t elements_begin = 0;
+        std::uint32_t elements_end = 0;
+        std::uint32_t required_begin = 0;
+        std::uint32_t required_end = 0;
+    };
+    static ValueStep value_step(std::uint64_t position, const ElementDef& def, ColumnType type,
+                                const CodeSet& codes, bool keep, std::uint32_t slot);
+    SegmentChecks compile_checks(const SegmentPlan& plan);
 
-    // Fills the attached loop-anchored columns that `segment` matches.
-    void fill_columns(const Segment& segment, const SegmentPlan& plan, LoopId loop,
-                      std::uint64_t index);
+    // The element checks of a placed segment; stamps the values it keeps in `kept_`.
+    void check_segment(const Segment& segment, const SegmentChecks& checks, std::uint64_t index);
+    enum class Finding : std::uint8_t { Missing, Type, Length, Code };
+    // Reports what the check of one value found; kept apart from the checks, which rarely
+    // find anything.
+    [[gnu::cold]] [[gnu::noinline]] void report_value(Finding finding, const Segment& segment,
+                                                      std::uint64_t index, std::uint64_t element,
+                                                      std::optional<std::uint64_t> component,
+                                                      const ValueStep& step, std::string_view text);
+    // Reports a composite with more components than its plan declares.
+    [[gnu::cold]] [[gnu::noinline]] void report_shape(const Segment& segment, std::uint64_t index,
+                                                      const ElementStep& step, const Element& data);
+    // Checks one value. When the step keeps the value and the text is not empty, the value
+    // parsed is kept in its slot: Null unless the text is valid for the type.
+    void check_value(const Segment& segment, std::uint64_t index, std::uint64_t element,
+                     std::optional<std::uint64_t> component, const ValueStep& step,
+                     std::string_view text);
+
     // The kept slot of `plan` for exactly this element, component and type, or no_slot.
     static std::uint32_t slot_of(const SegmentPlan& plan, std::uint64_t element,
                                  std::optional<std::uint64_t> component, ColumnType type);
     // The value of element `element` (or its component) of the segment just checked, at
-    // `type`: the kept value of `slot`, or without one the text parsed.
-    Slot read_value(std::uint32_t slot, const Segment& segment, std::uint64_t element,
-                    std::optional<std::uint64_t> component, ColumnType type, std::string& text);
+    // `type`: the kept value of `slot`, or without one the text parsed. Bytes view the
+    // segment or the scratch buffer.
+    Cell column_value(std::uint32_t slot, const Segment& segment, std::uint64_t element,
+                      std::optional<std::uint64_t> component, ColumnType type);
     // Builds and appends one row of a segment-anchored table; `group` is the first element
     // position of its repeat group.
     void segment_row(TableIndex table, std::optional<std::uint64_t> group, const Segment& segment,
@@ -112,6 +144,36 @@ class Projector {
                          std::optional<std::uint64_t> element,
                          std::optional<std::uint64_t> component, std::string_view datum);
 
+    // How one column of a row takes its value from a segment, resolved once from the spec
+    // and the plans so that filling a row follows no pointers into the spec.
+    struct ColumnStep {
+        enum class Kind : std::uint8_t { Element, SegmentIndex, Group };
+        const ColumnSource::Conditions* conditions = nullptr;  // null when there are none
+        std::uint64_t element = 0;  // the element read; for a group column, its offset
+        std::optional<std::uint64_t> component;
+        ColumnType type;
+        std::uint32_t table = 0;
+        std::uint32_t column = 0;
+        std::uint32_t slot = 0;  // the kept slot of an element column, or no_slot
+        Kind kind = Kind::Element;
+        // For a group column: the kept slot by group position; no_slot past its end.
+        std::vector<std::uint32_t> group_slots;
+    };
+    // What a placed segment of one id does in one loop: the loop-anchored columns it may
+    // fill, then the segment-anchored tables it makes rows of, as ranges of the lists below.
+    struct Route {
+        std::uint32_t fills_begin = 0;
+        std::uint32_t fills_end = 0;
+        std::uint32_t tables_begin = 0;
+        std::uint32_t tables_end = 0;
+    };
+    void build_routes();
+    ColumnStep column_step(TableIndex table, std::size_t column, const SegmentPlan* plan) const;
+    // Fills the open rows' unset columns of `route` that the segment matches.
+    void fill_columns(const Route& route, const Segment& segment, std::uint64_t index);
+    Cell step_value(const ColumnStep& step, const Segment& segment, std::uint64_t index,
+                    std::optional<std::uint64_t> group);
+
     std::shared_ptr<const Spec> spec_;
     Plans plans_;
     // The ids of the plans and of the segment-anchored tables, numbered.
@@ -123,19 +185,22 @@ class Projector {
     std::vector<std::vector<TableIndex>> segment_tables_;  // by LoopId, in table order
     std::vector<OpenLoop> open_;                           // outermost first
     std::vector<std::uint64_t> instances_;                 // by LoopId
-    const SegmentPlan* checked_plan_ = nullptr;            // of the last check; null without a plan
     // A value kept by the checks, current while its stamp is that of the last check.
     struct Kept {
         Cell value;
         std::uint64_t stamp = 0;
     };
     static constexpr std::uint32_t no_slot = std::numeric_limits<std::uint32_t>::max();
-    // By TableIndex and spec column: the kept slot of the segment plan the column reads, when
-    // the checks keep exactly its element, component and type; else no_slot.
-    std::vector<std::vector<std::uint32_t>> column_slot_;
     std::vector<Kept> kept_;  // by slot
+    std::vector<ElementStep> element_steps_;
+    std::vector<ValueStep> component_steps_;
+    std::vector<std::uint32_t> required_;  // into element_steps_, ascending per segment plan
+    std::vector<std::optional<SegmentChecks>> checks_;  // by id number; none without a plan
+    std::vector<Route> routes_;                         // by id number and LoopId
+    std::vector<ColumnStep> fills_;                     // the loop-anchored columns of every route
+    std::vector<TableIndex> row_tables_;  // the segment-anchored tables of every route
+    std::vector<std::vector<ColumnStep>> table_steps_;  // by TableIndex: segment-anchored only
     std::uint64_t stamp_ = 0;
-    std::vector<Cell> cells_;
     std::string scratch_;
     std::vector<Diagnostic> diagnostics_;
     char component_separator_;
