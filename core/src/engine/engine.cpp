@@ -54,6 +54,14 @@ LoopEngine::LoopEngine(const Spec& spec) : spec_(&spec), loops_(spec.loops.size(
         }
     }
     child_offsets_.back() = static_cast<std::uint32_t>(child_lists_.size());
+    std::size_t deepest = 0;
+    for (LoopId loop = 0; loop < loops; ++loop) {
+        deepest = std::max(deepest, spec.ancestors(loop).size() + 1);
+    }
+    stack_.assign(deepest, 0);
+    scratch_.reserve(deepest);
+    // Closing every open loop and opening a whole chain, then a Placed and a Close.
+    events_.assign(2 * deepest + 2, Event::empty(0));
     steps_.reserve((loops + 1) * width_);
     for (std::size_t state = 0; state <= loops; ++state) {
         for (std::size_t id = 0; id < width_; ++id) {
@@ -96,65 +104,69 @@ LoopEngine::Step LoopEngine::decide(std::size_t state, std::size_t id) const {
 }
 
 std::span<const Event> LoopEngine::feed(const Segment& segment) {
-    events_.clear();
+    count_ = 0;
+    // A spec names no empty id, so a frame with an empty id is never a member.
+    const std::uint32_t found = ids_.find(segment.id());
+    const std::size_t id = found == IdIndex::unknown ? width_ - 1 : found;
+    const Step& step = steps_[(depth_ == 0 ? loops_ : stack_[depth_ - 1]) * width_ + id];
+    if (step.kind == StepKind::Member) {
+        close_down_to(step.keep);
+        emit(Event::placed(step.loop, segment.index()));
+        return emitted();
+    }
+    return follow(segment, id, step);
+}
+
+std::span<const Event> LoopEngine::follow(const Segment& segment, std::size_t id,
+                                          const Step& step) {
     const std::uint64_t index = segment.index();
     // Nothing but whitespace between two terminators, or after the last one, wherever it
     // stands: the open loops stay open.
     if (segment.id().empty() && segment.elements().empty()) {
-        events_.push_back(Event::empty(index));
-        return events_;
+        emit(Event::empty(index));
+        return emitted();
     }
-    const std::uint32_t found = ids_.find(segment.id());
-    const std::size_t id = found == IdIndex::unknown ? width_ - 1 : found;
-    const Step& step = steps_[(stack_.empty() ? loops_ : stack_.back()) * width_ + id];
     switch (step.kind) {
         case StepKind::Member:
         case StepKind::MemberEnd:
             place(index, step.keep, step.kind == StepKind::MemberEnd);
-            return events_;
+            return emitted();
         case StepKind::Child:
             enter(step.loop, index, step.keep);
-            return events_;
+            return emitted();
         case StepKind::Unplaced:
             break;
         case StepKind::Search:
             if (place_as_child(segment, id, index) || place_as_member(id, index) ||
                 recover(segment, index)) {
-                return events_;
+                return emitted();
             }
             break;
     }
-    events_.push_back(Event::unplaced(index));
-    return events_;
+    emit(Event::unplaced(index));
+    return emitted();
 }
 
 std::span<const Event> LoopEngine::close_all() {
-    events_.clear();
+    count_ = 0;
     close_down_to(0);
-    return events_;
-}
-
-void LoopEngine::close_down_to(std::size_t keep) {
-    while (stack_.size() > keep) {
-        events_.push_back(Event::close(stack_.back()));
-        stack_.pop_back();
-    }
+    return emitted();
 }
 
 void LoopEngine::open(LoopId loop, std::uint64_t segment, bool implicit) {
-    stack_.push_back(loop);
-    events_.push_back(Event::open(loop, segment, implicit));
+    stack_[depth_++] = loop;
+    emit(Event::open(loop, segment, implicit));
 }
 
 void LoopEngine::enter(LoopId loop, std::uint64_t segment, std::size_t keep) {
     close_down_to(keep);
     open(loop, segment, false);
-    events_.push_back(Event::placed(loop, segment));
+    emit(Event::placed(loop, segment));
 }
 
 void LoopEngine::place(std::uint64_t segment, std::size_t keep, bool ends) {
     close_down_to(keep);
-    events_.push_back(Event::placed(stack_.back(), segment));
+    emit(Event::placed(stack_[depth_ - 1], segment));
     if (ends) {
         close_down_to(keep - 1);
     }
@@ -164,7 +176,7 @@ bool LoopEngine::place_as_child(const Segment& segment, std::size_t id, std::uin
     // Only triggers on the segment's own id can match, so only those children are tried.
     // Only the innermost open loop with a matching child counts, even when a loop further
     // out has a more specific one; the roots come last.
-    for (std::size_t position = stack_.size(); position > 0; --position) {
+    for (std::size_t position = depth_; position > 0; --position) {
         const auto children = candidates(stack_[position - 1], id);
         if (children.empty()) {
             continue;
@@ -182,7 +194,7 @@ bool LoopEngine::place_as_child(const Segment& segment, std::size_t id, std::uin
 }
 
 bool LoopEngine::place_as_member(std::size_t id, std::uint64_t index) {
-    for (std::size_t position = stack_.size(); position > 0; --position) {
+    for (std::size_t position = depth_; position > 0; --position) {
         if (const std::uint8_t role = member_[stack_[position - 1] * width_ + id]; role != 0) {
             place(index, position, (role & kEnd) != 0);
             return true;
@@ -208,9 +220,10 @@ bool LoopEngine::recover(const Segment& segment, std::uint64_t index) {
     std::size_t keep = 0;
     std::size_t missing = scratch_.size();
     for (std::size_t depth = 0; depth < scratch_.size(); ++depth) {
-        const auto found = std::ranges::find(stack_, scratch_[depth]);
-        if (found != stack_.end()) {
-            keep = static_cast<std::size_t>(found - stack_.begin()) + 1;
+        const std::span<const LoopId> opened = stack();
+        const auto found = std::ranges::find(opened, scratch_[depth]);
+        if (found != opened.end()) {
+            keep = static_cast<std::size_t>(found - opened.begin()) + 1;
             missing = depth;
             break;
         }
@@ -220,7 +233,7 @@ bool LoopEngine::recover(const Segment& segment, std::uint64_t index) {
         open(scratch_[depth - 1], index, true);
     }
     open(*chosen, index, false);
-    events_.push_back(Event::placed(*chosen, index));
+    emit(Event::placed(*chosen, index));
     return true;
 }
 

@@ -95,7 +95,7 @@ class LoopEngine {
     std::span<const Event> close_all();
 
     // The open loops, outermost first.
-    std::span<const LoopId> stack() const { return stack_; }
+    std::span<const LoopId> stack() const { return {stack_.data(), depth_}; }
 
   private:
     // What feed does with an id while a given loop is innermost, when the stack and the id
@@ -107,8 +107,17 @@ class LoopEngine {
         StepKind kind = StepKind::Search;
     };
 
+    // What feed does with any step; `id` is the column of the segment's id.
+    std::span<const Event> follow(const Segment& segment, std::size_t id, const Step& step);
     // Pops and records a Close while more than `keep` loops are open.
-    void close_down_to(std::size_t keep);
+    void close_down_to(std::size_t keep) {
+        while (depth_ > keep) {
+            --depth_;
+            emit(Event::close(stack_[depth_]));
+        }
+    }
+    void emit(const Event& event) { events_[count_++] = event; }
+    std::span<const Event> emitted() const { return {events_.data(), count_}; }
     void open(LoopId loop, std::uint64_t segment, bool implicit);
     // Keeps `keep` loops open, then opens `loop` by its own trigger and places the segment.
     void enter(LoopId loop, std::uint64_t segment, std::size_t keep);
@@ -142,8 +151,12 @@ class LoopEngine {
     // Per innermost loop (then the empty stack) and id. The open loops are always the chain
     // from a root down to the innermost one, so it stands for the whole stack.
     std::vector<Step> steps_;
+    // The open loops in [0, depth_) and this call's events in [0, count_). Both are sized
+    // for the longest chain of loops, which bounds what one call can open and close.
     std::vector<LoopId> stack_;
+    std::size_t depth_ = 0;
     std::vector<Event> events_;
+    std::size_t count_ = 0;
     // The ancestor chain of implicit recovery; kept so that building it needs no storage.
     std::vector<LoopId> scratch_;
 };
