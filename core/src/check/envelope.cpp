@@ -67,10 +67,27 @@ std::optional<std::string_view> text_at(std::span<const Element> elements, std::
 }  // namespace check
 
 EnvelopeChecker::EnvelopeChecker(const Spec& spec, const Delimiters& delimiters)
-    : spec_(&spec), counts_(spec.loops.size(), 0), component_(delimiters.component) {}
+    : spec_(&spec), counts_(spec.loops.size(), 0), component_(delimiters.component) {
+    ends_.reserve(spec.loops.size());
+    for (const LoopDef& def : spec.loops) {
+        ends_.emplace_back(def.end ? std::string_view(*def.end) : std::string_view());
+    }
+}
 
 std::span<const Diagnostic> EnvelopeChecker::on(const Segment& segment,
                                                 std::span<const Event> events) {
+    // Most segments are placed in an open loop and are not its end segment, which an id of
+    // another length cannot be. The first segment may carry the mark.
+    if (events.size() == 1 && events.front().kind() == EventKind::Placed && segment.index() != 0 &&
+        diagnostics_.empty() && ends_[events.front().loop()].size() != segment.id().size()) {
+        saturating_increment(segments_);
+        return diagnostics_;
+    }
+    return follow(segment, events);
+}
+
+std::span<const Diagnostic> EnvelopeChecker::follow(const Segment& segment,
+                                                    std::span<const Event> events) {
     diagnostics_.clear();
     // The mark is leading trivia of the first segment, so it stands before anything else.
     if (segment.index() == 0 && segment.raw().size() > 2 &&
@@ -86,7 +103,11 @@ std::span<const Diagnostic> EnvelopeChecker::on(const Segment& segment,
                 closed(&segment);
                 break;
             case EventKind::Placed:
-                placed(segment, event);
+                saturating_increment(segments_);
+                if (const std::string_view end = ends_[event.loop()];
+                    !end.empty() && segment.id() == end) {
+                    ended(segment, event);
+                }
                 break;
             case EventKind::Unplaced:
                 saturating_increment(segments_);
@@ -139,16 +160,13 @@ void EnvelopeChecker::opened(const Segment& segment, const Event& event) {
     }
 }
 
-void EnvelopeChecker::placed(const Segment& segment, const Event& event) {
-    saturating_increment(segments_);
-    const LoopDef& def = spec_->loops[event.loop()];
-    if (!def.end || segment.id() != *def.end || open_.empty() ||
-        open_.back().loop != event.loop()) {
+void EnvelopeChecker::ended(const Segment& segment, const Event& event) {
+    if (open_.empty() || open_.back().loop != event.loop()) {
         return;
     }
     Open& record = open_.back();
     record.end_seen = true;
-    if (def.control) {
+    if (const LoopDef& def = spec_->loops[event.loop()]; def.control) {
         check_end(segment, record, *def.control);
     }
 }
