@@ -96,11 +96,21 @@ std::span<const Diagnostic> EnvelopeChecker::follow(const Segment& segment,
     }
     for (const Event& event : events) {
         switch (event.kind()) {
+            // A loop without an end keeps no opener, and reports nothing when its trigger
+            // opens it or when it closes.
             case EventKind::Open:
-                opened(segment, event);
+                if (!event.implicit() && ends_[event.loop()].empty()) {
+                    push(event);
+                } else {
+                    opened(segment, event);
+                }
                 break;
             case EventKind::Close:
-                closed(&segment);
+                if (!open_.empty() && ends_[open_.back().loop].empty()) {
+                    open_.pop_back();
+                } else {
+                    closed(&segment);
+                }
                 break;
             case EventKind::Placed:
                 saturating_increment(segments_);
@@ -121,42 +131,44 @@ std::span<const Diagnostic> EnvelopeChecker::follow(const Segment& segment,
     return diagnostics_;
 }
 
-void EnvelopeChecker::opened(const Segment& segment, const Event& event) {
-    const LoopDef& def = spec_->loops[event.loop()];
-    std::uint64_t& count = counts_[event.loop()];
+EnvelopeChecker::Open& EnvelopeChecker::push(const Event& event) {
+    const LoopId loop = event.loop();
+    std::uint64_t& count = counts_[loop];
     saturating_increment(count);
-
-    Open record;
-    record.loop = event.loop();
+    if (!event.implicit() && !open_.empty()) {
+        saturating_increment(open_.back().children);
+    }
+    // Filled in place: most loops keep no opener text.
+    Open& record = open_.emplace_back();
+    record.loop = loop;
     record.instance = count;
     record.segments_at_open = segments_;
     record.implicit = event.implicit();
-    bool opener_missing = false;
     if (!event.implicit()) {
         record.opened_at = event.segment();
-        if (!open_.empty()) {
-            saturating_increment(open_.back().children);
-        }
-        if (def.control) {
-            const auto text = check::text_at(segment.elements(), def.control->opener_element,
-                                             component_, scratch_);
-            if (text) {
-                record.opener.emplace(*text);
-            } else {
-                opener_missing = true;
-            }
-        }
     }
-    open_.push_back(std::move(record));
+    return record;
+}
 
-    if (opener_missing) {
-        const std::uint64_t element = def.control->opener_element;
-        report(Rule{Rule::ControlElementMissing{std::string(segment.id()), element}},
-               event.segment(), element, {});
-    } else if (event.implicit()) {
+void EnvelopeChecker::opened(const Segment& segment, const Event& event) {
+    Open& record = push(event);
+    const LoopId loop = event.loop();
+    const LoopDef& def = spec_->loops[loop];
+    if (event.implicit()) {
         report(Rule{Rule::ImplicitLoop{def.name, render_trigger(def.trigger),
                                        std::string(segment.id())}},
                event.segment(), std::nullopt, segment.id());
+        return;
+    }
+    if (!def.control) {
+        return;
+    }
+    const std::uint64_t element = def.control->opener_element;
+    if (const auto text = check::text_at(segment.elements(), element, component_, scratch_)) {
+        record.opener.emplace(*text);
+    } else {
+        report(Rule{Rule::ControlElementMissing{std::string(segment.id()), element}},
+               event.segment(), element, {});
     }
 }
 

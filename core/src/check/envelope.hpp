@@ -70,6 +70,8 @@ class EnvelopeChecker {
   private:
     // What `on` does for any events.
     std::span<const Diagnostic> follow(const Segment& segment, std::span<const Event> events);
+    // Records the instance an Open event starts, counted under its parent unless implicit.
+    Open& push(const Event& event);
     void opened(const Segment& segment, const Event& event);
     // The segment was placed in a loop that it is the end segment of.
     void ended(const Segment& segment, const Event& event);

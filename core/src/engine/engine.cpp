@@ -114,6 +114,10 @@ std::span<const Event> LoopEngine::feed(const Segment& segment) {
         emit(Event::placed(step.loop, segment.index()));
         return emitted();
     }
+    if (step.kind == StepKind::Child) {
+        enter(step.loop, segment.index(), step.keep);
+        return emitted();
+    }
     return follow(segment, id, step);
 }
 
@@ -151,17 +155,6 @@ std::span<const Event> LoopEngine::close_all() {
     count_ = 0;
     close_down_to(0);
     return emitted();
-}
-
-void LoopEngine::open(LoopId loop, std::uint64_t segment, bool implicit) {
-    stack_[depth_++] = loop;
-    emit(Event::open(loop, segment, implicit));
-}
-
-void LoopEngine::enter(LoopId loop, std::uint64_t segment, std::size_t keep) {
-    close_down_to(keep);
-    open(loop, segment, false);
-    emit(Event::placed(loop, segment));
 }
 
 void LoopEngine::place(std::uint64_t segment, std::size_t keep, bool ends) {

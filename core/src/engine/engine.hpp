@@ -118,9 +118,16 @@ class LoopEngine {
     }
     void emit(const Event& event) { events_[count_++] = event; }
     std::span<const Event> emitted() const { return {events_.data(), count_}; }
-    void open(LoopId loop, std::uint64_t segment, bool implicit);
+    void open(LoopId loop, std::uint64_t segment, bool implicit) {
+        stack_[depth_++] = loop;
+        emit(Event::open(loop, segment, implicit));
+    }
     // Keeps `keep` loops open, then opens `loop` by its own trigger and places the segment.
-    void enter(LoopId loop, std::uint64_t segment, std::size_t keep);
+    void enter(LoopId loop, std::uint64_t segment, std::size_t keep) {
+        close_down_to(keep);
+        open(loop, segment, false);
+        emit(Event::placed(loop, segment));
+    }
     // Keeps `keep` loops open and places the segment in the innermost, which `ends` closes.
     void place(std::uint64_t segment, std::size_t keep, bool ends);
     // The steps of feed after the empty frame, each true when it placed the segment: a child
