@@ -92,7 +92,7 @@ std::span<const Diagnostic> EnvelopeChecker::follow(const Segment& segment,
     // The mark is leading trivia of the first segment, so it stands before anything else.
     if (segment.index() == 0 && segment.raw().size() > 2 &&
         segment.raw().starts_with(kByteOrderMark)) {
-        report(Rule{Rule::ByteOrderMark{}}, 0, std::nullopt, kByteOrderMark);
+        marked();
     }
     for (const Event& event : events) {
         switch (event.kind()) {
@@ -121,14 +121,22 @@ std::span<const Diagnostic> EnvelopeChecker::follow(const Segment& segment,
                 break;
             case EventKind::Unplaced:
                 saturating_increment(segments_);
-                report(Rule{Rule::UnknownSegment{std::string(segment.id())}}, event.segment(),
-                       std::nullopt, segment.id());
+                unplaced(segment, event);
                 break;
             case EventKind::Empty:
                 break;
         }
     }
     return diagnostics_;
+}
+
+void EnvelopeChecker::marked() {
+    report(Rule{Rule::ByteOrderMark{}}, 0, std::nullopt, kByteOrderMark);
+}
+
+void EnvelopeChecker::unplaced(const Segment& segment, const Event& event) {
+    report(Rule{Rule::UnknownSegment{std::string(segment.id())}}, event.segment(), std::nullopt,
+           segment.id());
 }
 
 EnvelopeChecker::Open& EnvelopeChecker::push(const Event& event) {
@@ -138,15 +146,11 @@ EnvelopeChecker::Open& EnvelopeChecker::push(const Event& event) {
     if (!event.implicit() && !open_.empty()) {
         saturating_increment(open_.back().children);
     }
-    // Filled in place: most loops keep no opener text.
-    Open& record = open_.emplace_back();
-    record.loop = loop;
-    record.instance = count;
-    record.segments_at_open = segments_;
-    record.implicit = event.implicit();
-    if (!event.implicit()) {
-        record.opened_at = event.segment();
-    }
+    // Every field given, so nothing is cleared first.
+    const std::optional<std::uint64_t> opened_at =
+        event.implicit() ? std::nullopt : std::optional<std::uint64_t>(event.segment());
+    Open& record = open_.emplace_back(opened_at, std::nullopt, loop, count, segments_,
+                                      std::uint64_t{0}, event.implicit(), false);
     return record;
 }
 

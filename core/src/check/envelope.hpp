@@ -70,6 +70,10 @@ class EnvelopeChecker {
   private:
     // What `on` does for any events.
     std::span<const Diagnostic> follow(const Segment& segment, std::span<const Event> events);
+    // The findings of a byte order mark and of an unplaced segment; kept apart from the
+    // event loop, which needs no room for building them.
+    void marked();
+    void unplaced(const Segment& segment, const Event& event);
     // Records the instance an Open event starts, counted under its parent unless implicit.
     Open& push(const Event& event);
     void opened(const Segment& segment, const Event& event);
