@@ -67,31 +67,61 @@ std::optional<std::string_view> text_at(std::span<const Element> elements, std::
 }  // namespace check
 
 EnvelopeChecker::EnvelopeChecker(const Spec& spec, const Delimiters& delimiters)
-    : spec_(&spec), counts_(spec.loops.size(), 0), component_(delimiters.component) {}
+    : spec_(&spec), counts_(spec.loops.size(), 0), component_(delimiters.component) {
+    ends_.reserve(spec.loops.size());
+    for (const LoopDef& def : spec.loops) {
+        ends_.emplace_back(def.end ? std::string_view(*def.end) : std::string_view());
+    }
+}
 
 std::span<const Diagnostic> EnvelopeChecker::on(const Segment& segment,
                                                 std::span<const Event> events) {
+    // Most segments are placed in an open loop and are not its end segment, which an id of
+    // another length cannot be. The first segment may carry the mark.
+    if (events.size() == 1 && events.front().kind() == EventKind::Placed && segment.index() != 0 &&
+        diagnostics_.empty() && ends_[events.front().loop()].size() != segment.id().size()) {
+        saturating_increment(segments_);
+        return diagnostics_;
+    }
+    return follow(segment, events);
+}
+
+std::span<const Diagnostic> EnvelopeChecker::follow(const Segment& segment,
+                                                    std::span<const Event> events) {
     diagnostics_.clear();
     // The mark is leading trivia of the first segment, so it stands before anything else.
     if (segment.index() == 0 && segment.raw().size() > 2 &&
         segment.raw().starts_with(kByteOrderMark)) {
-        report(Rule{Rule::ByteOrderMark{}}, 0, std::nullopt, kByteOrderMark);
+        marked();
     }
     for (const Event& event : events) {
         switch (event.kind()) {
+            // A loop without an end keeps no opener, and reports nothing when its trigger
+            // opens it or when it closes.
             case EventKind::Open:
-                opened(segment, event);
+                if (!event.implicit() && ends_[event.loop()].empty()) {
+                    push(event);
+                } else {
+                    opened(segment, event);
+                }
                 break;
             case EventKind::Close:
-                closed(&segment);
+                if (!open_.empty() && ends_[open_.back().loop].empty()) {
+                    open_.pop_back();
+                } else {
+                    closed(&segment);
+                }
                 break;
             case EventKind::Placed:
-                placed(segment, event);
+                saturating_increment(segments_);
+                if (const std::string_view end = ends_[event.loop()];
+                    !end.empty() && segment.id() == end) {
+                    ended(segment, event);
+                }
                 break;
             case EventKind::Unplaced:
                 saturating_increment(segments_);
-                report(Rule{Rule::UnknownSegment{std::string(segment.id())}}, event.segment(),
-                       std::nullopt, segment.id());
+                unplaced(segment, event);
                 break;
             case EventKind::Empty:
                 break;
@@ -100,55 +130,59 @@ std::span<const Diagnostic> EnvelopeChecker::on(const Segment& segment,
     return diagnostics_;
 }
 
-void EnvelopeChecker::opened(const Segment& segment, const Event& event) {
-    const LoopDef& def = spec_->loops[event.loop()];
-    std::uint64_t& count = counts_[event.loop()];
+void EnvelopeChecker::marked() {
+    report(Rule{Rule::ByteOrderMark{}}, 0, std::nullopt, kByteOrderMark);
+}
+
+void EnvelopeChecker::unplaced(const Segment& segment, const Event& event) {
+    report(Rule{Rule::UnknownSegment{std::string(segment.id())}}, event.segment(), std::nullopt,
+           segment.id());
+}
+
+EnvelopeChecker::Open& EnvelopeChecker::push(const Event& event) {
+    const LoopId loop = event.loop();
+    std::uint64_t& count = counts_[loop];
     saturating_increment(count);
-
-    Open record;
-    record.loop = event.loop();
-    record.instance = count;
-    record.segments_at_open = segments_;
-    record.implicit = event.implicit();
-    bool opener_missing = false;
-    if (!event.implicit()) {
-        record.opened_at = event.segment();
-        if (!open_.empty()) {
-            saturating_increment(open_.back().children);
-        }
-        if (def.control) {
-            const auto text = check::text_at(segment.elements(), def.control->opener_element,
-                                             component_, scratch_);
-            if (text) {
-                record.opener.emplace(*text);
-            } else {
-                opener_missing = true;
-            }
-        }
+    if (!event.implicit() && !open_.empty()) {
+        saturating_increment(open_.back().children);
     }
-    open_.push_back(std::move(record));
+    // Every field given, so nothing is cleared first.
+    const std::optional<std::uint64_t> opened_at =
+        event.implicit() ? std::nullopt : std::optional<std::uint64_t>(event.segment());
+    Open& record = open_.emplace_back(opened_at, std::nullopt, loop, count, segments_,
+                                      std::uint64_t{0}, event.implicit(), false);
+    return record;
+}
 
-    if (opener_missing) {
-        const std::uint64_t element = def.control->opener_element;
-        report(Rule{Rule::ControlElementMissing{std::string(segment.id()), element}},
-               event.segment(), element, {});
-    } else if (event.implicit()) {
+void EnvelopeChecker::opened(const Segment& segment, const Event& event) {
+    Open& record = push(event);
+    const LoopId loop = event.loop();
+    const LoopDef& def = spec_->loops[loop];
+    if (event.implicit()) {
         report(Rule{Rule::ImplicitLoop{def.name, render_trigger(def.trigger),
                                        std::string(segment.id())}},
                event.segment(), std::nullopt, segment.id());
+        return;
+    }
+    if (!def.control) {
+        return;
+    }
+    const std::uint64_t element = def.control->opener_element;
+    if (const auto text = check::text_at(segment.elements(), element, component_, scratch_)) {
+        record.opener.emplace(*text);
+    } else {
+        report(Rule{Rule::ControlElementMissing{std::string(segment.id()), element}},
+               event.segment(), element, {});
     }
 }
 
-void EnvelopeChecker::placed(const Segment& segment, const Event& event) {
-    saturating_increment(segments_);
-    const LoopDef& def = spec_->loops[event.loop()];
-    if (!def.end || segment.id() != *def.end || open_.empty() ||
-        open_.back().loop != event.loop()) {
+void EnvelopeChecker::ended(const Segment& segment, const Event& event) {
+    if (open_.empty() || open_.back().loop != event.loop()) {
         return;
     }
     Open& record = open_.back();
     record.end_seen = true;
-    if (def.control) {
+    if (const LoopDef& def = spec_->loops[event.loop()]; def.control) {
         check_end(segment, record, *def.control);
     }
 }

@@ -68,11 +68,22 @@ class EnvelopeChecker {
     std::span<const std::uint64_t> counts() const { return counts_; }
 
   private:
+    // What `on` does for any events.
+    std::span<const Diagnostic> follow(const Segment& segment, std::span<const Event> events);
+    // The findings of a byte order mark and of an unplaced segment; kept apart from the
+    // event loop, which needs no room for building them.
+    void marked();
+    void unplaced(const Segment& segment, const Event& event);
+    // Records the instance an Open event starts, counted under its parent unless implicit.
+    Open& push(const Event& event);
     void opened(const Segment& segment, const Event& event);
-    void placed(const Segment& segment, const Event& event);
+    // The segment was placed in a loop that it is the end segment of.
+    void ended(const Segment& segment, const Event& event);
     void check_end(const Segment& segment, Open& record, const Control& control);
 
     const Spec* spec_;
+    // The end segment id of each loop, empty for a loop without one (an end id never is).
+    std::vector<std::string_view> ends_;
     std::vector<Open> open_;  // outermost first
     std::vector<std::uint64_t> counts_;
     std::vector<Diagnostic> diagnostics_;

@@ -17,7 +17,7 @@ constexpr std::uint8_t kEnd = 2;
 
 }  // namespace
 
-LoopEngine::LoopEngine(const Spec& spec) : spec_(&spec) {
+LoopEngine::LoopEngine(const Spec& spec) : spec_(&spec), loops_(spec.loops.size()) {
     for (const LoopDef& def : spec.loops) {
         ids_.add(def.trigger.segment);
         for (const std::string& id : def.segments) {
@@ -54,55 +54,122 @@ LoopEngine::LoopEngine(const Spec& spec) : spec_(&spec) {
         }
     }
     child_offsets_.back() = static_cast<std::uint32_t>(child_lists_.size());
+    std::size_t deepest = 0;
+    for (LoopId loop = 0; loop < loops; ++loop) {
+        deepest = std::max(deepest, spec.ancestors(loop).size() + 1);
+    }
+    stack_.assign(deepest, 0);
+    scratch_.reserve(deepest);
+    // Closing every open loop and opening a whole chain, then a Placed and a Close.
+    events_.assign(2 * deepest + 2, Event::empty(0));
+    steps_.reserve((loops + 1) * width_);
+    for (std::size_t state = 0; state <= loops; ++state) {
+        for (std::size_t id = 0; id < width_; ++id) {
+            steps_.push_back(decide(state, id));
+        }
+    }
+}
+
+LoopEngine::Step LoopEngine::decide(std::size_t state, std::size_t id) const {
+    std::vector<LoopId> chain;  // the open loops, root first
+    if (state < loops_) {
+        chain = spec_->ancestors(state);
+        chain.push_back(state);
+    }
+    // best_match takes the first of candidates that all match on the id alone.
+    const auto child = [this](std::span<const LoopId> children, std::size_t keep) {
+        const bool plain = std::ranges::all_of(children, [this](LoopId loop) {
+            return spec_->loops[loop].trigger.conditions.empty();
+        });
+        return plain ? Step{children.front(), keep, StepKind::Child} : Step{};
+    };
+    for (std::size_t position = chain.size(); position > 0; --position) {
+        if (const auto children = candidates(chain[position - 1], id); !children.empty()) {
+            return child(children, position);
+        }
+    }
+    if (const auto roots = candidates(loops_, id); !roots.empty()) {
+        return child(roots, 0);
+    }
+    for (std::size_t position = chain.size(); position > 0; --position) {
+        const LoopId loop = chain[position - 1];
+        if (const std::uint8_t role = member_[loop * width_ + id]; role != 0) {
+            return {loop, position, (role & kEnd) != 0 ? StepKind::MemberEnd : StepKind::Member};
+        }
+    }
+    // Recovery opens only loops triggered by the id.
+    const bool triggers = std::ranges::any_of(
+        spec_->loops, [&](const LoopDef& def) { return ids_.find(def.trigger.segment) == id; });
+    return triggers ? Step{} : Step{0, 0, StepKind::Unplaced};
 }
 
 std::span<const Event> LoopEngine::feed(const Segment& segment) {
-    events_.clear();
+    count_ = 0;
+    // A spec names no empty id, so a frame with an empty id is never a member.
+    const std::uint32_t found = ids_.find(segment.id());
+    const std::size_t id = found == IdIndex::unknown ? width_ - 1 : found;
+    const Step& step = steps_[(depth_ == 0 ? loops_ : stack_[depth_ - 1]) * width_ + id];
+    if (step.kind == StepKind::Member) {
+        close_down_to(step.keep);
+        emit(Event::placed(step.loop, segment.index()));
+        return emitted();
+    }
+    if (step.kind == StepKind::Child) {
+        enter(step.loop, segment.index(), step.keep);
+        return emitted();
+    }
+    return follow(segment, id, step);
+}
+
+std::span<const Event> LoopEngine::follow(const Segment& segment, std::size_t id,
+                                          const Step& step) {
     const std::uint64_t index = segment.index();
     // Nothing but whitespace between two terminators, or after the last one, wherever it
     // stands: the open loops stay open.
     if (segment.id().empty() && segment.elements().empty()) {
-        events_.push_back(Event::empty(index));
-        return events_;
+        emit(Event::empty(index));
+        return emitted();
     }
-    if (!place_as_child(segment, index) && !place_as_member(segment, index) &&
-        !recover(segment, index)) {
-        events_.push_back(Event::unplaced(index));
+    switch (step.kind) {
+        case StepKind::Member:
+        case StepKind::MemberEnd:
+            place(index, step.keep, step.kind == StepKind::MemberEnd);
+            return emitted();
+        case StepKind::Child:
+            enter(step.loop, index, step.keep);
+            return emitted();
+        case StepKind::Unplaced:
+            break;
+        case StepKind::Search:
+            if (place_as_child(segment, id, index) || place_as_member(id, index) ||
+                recover(segment, index)) {
+                return emitted();
+            }
+            break;
     }
-    return events_;
+    emit(Event::unplaced(index));
+    return emitted();
 }
 
 std::span<const Event> LoopEngine::close_all() {
-    events_.clear();
+    count_ = 0;
     close_down_to(0);
-    return events_;
+    return emitted();
 }
 
-void LoopEngine::close_down_to(std::size_t keep) {
-    while (stack_.size() > keep) {
-        events_.push_back(Event::close(stack_.back()));
-        stack_.pop_back();
+void LoopEngine::place(std::uint64_t segment, std::size_t keep, bool ends) {
+    close_down_to(keep);
+    emit(Event::placed(stack_[depth_ - 1], segment));
+    if (ends) {
+        close_down_to(keep - 1);
     }
 }
 
-void LoopEngine::open(LoopId loop, std::uint64_t segment, bool implicit) {
-    stack_.push_back(loop);
-    events_.push_back(Event::open(loop, segment, implicit));
-}
-
-void LoopEngine::enter(LoopId loop, std::uint64_t segment, std::size_t keep) {
-    close_down_to(keep);
-    open(loop, segment, false);
-    events_.push_back(Event::placed(loop, segment));
-}
-
-bool LoopEngine::place_as_child(const Segment& segment, std::uint64_t index) {
+bool LoopEngine::place_as_child(const Segment& segment, std::size_t id, std::uint64_t index) {
     // Only triggers on the segment's own id can match, so only those children are tried.
-    const std::uint32_t found = ids_.find(segment.id());
-    const std::size_t id = found == IdIndex::unknown ? width_ - 1 : found;
     // Only the innermost open loop with a matching child counts, even when a loop further
     // out has a more specific one; the roots come last.
-    for (std::size_t position = stack_.size(); position > 0; --position) {
+    for (std::size_t position = depth_; position > 0; --position) {
         const auto children = candidates(stack_[position - 1], id);
         if (children.empty()) {
             continue;
@@ -112,31 +179,19 @@ bool LoopEngine::place_as_child(const Segment& segment, std::uint64_t index) {
             return true;
         }
     }
-    if (const auto root = spec_->best_match(candidates(spec_->loops.size(), id), segment)) {
+    if (const auto root = spec_->best_match(candidates(loops_, id), segment)) {
         enter(*root, index, 0);
         return true;
     }
     return false;
 }
 
-bool LoopEngine::place_as_member(const Segment& segment, std::uint64_t index) {
-    const std::uint32_t found = ids_.find(segment.id());
-    if (found == IdIndex::unknown) {
-        return false;
-    }
-    for (std::size_t position = stack_.size(); position > 0; --position) {
-        const LoopId loop = stack_[position - 1];
-        const std::uint8_t role = member_[loop * width_ + found];
-        const bool ends = (role & kEnd) != 0;
-        if (role == 0) {
-            continue;
+bool LoopEngine::place_as_member(std::size_t id, std::uint64_t index) {
+    for (std::size_t position = depth_; position > 0; --position) {
+        if (const std::uint8_t role = member_[stack_[position - 1] * width_ + id]; role != 0) {
+            place(index, position, (role & kEnd) != 0);
+            return true;
         }
-        close_down_to(position);
-        events_.push_back(Event::placed(loop, index));
-        if (ends) {
-            close_down_to(position - 1);
-        }
-        return true;
     }
     return false;
 }
@@ -158,9 +213,10 @@ bool LoopEngine::recover(const Segment& segment, std::uint64_t index) {
     std::size_t keep = 0;
     std::size_t missing = scratch_.size();
     for (std::size_t depth = 0; depth < scratch_.size(); ++depth) {
-        const auto found = std::ranges::find(stack_, scratch_[depth]);
-        if (found != stack_.end()) {
-            keep = static_cast<std::size_t>(found - stack_.begin()) + 1;
+        const std::span<const LoopId> opened = stack();
+        const auto found = std::ranges::find(opened, scratch_[depth]);
+        if (found != opened.end()) {
+            keep = static_cast<std::size_t>(found - opened.begin()) + 1;
             missing = depth;
             break;
         }
@@ -170,7 +226,7 @@ bool LoopEngine::recover(const Segment& segment, std::uint64_t index) {
         open(scratch_[depth - 1], index, true);
     }
     open(*chosen, index, false);
-    events_.push_back(Event::placed(*chosen, index));
+    emit(Event::placed(*chosen, index));
     return true;
 }
 

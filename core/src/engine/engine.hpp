@@ -95,19 +95,49 @@ class LoopEngine {
     std::span<const Event> close_all();
 
     // The open loops, outermost first.
-    std::span<const LoopId> stack() const { return stack_; }
+    std::span<const LoopId> stack() const { return {stack_.data(), depth_}; }
 
   private:
+    // What feed does with an id while a given loop is innermost, when the stack and the id
+    // alone decide it; Search when element values or recovery may.
+    enum class StepKind : std::uint8_t { Search, Member, MemberEnd, Child, Unplaced };
+    struct Step {
+        LoopId loop = 0;
+        std::size_t keep = 0;  // loops left open before the loop is entered or placed in
+        StepKind kind = StepKind::Search;
+    };
+
+    // What feed does with any step; `id` is the column of the segment's id.
+    std::span<const Event> follow(const Segment& segment, std::size_t id, const Step& step);
     // Pops and records a Close while more than `keep` loops are open.
-    void close_down_to(std::size_t keep);
-    void open(LoopId loop, std::uint64_t segment, bool implicit);
+    void close_down_to(std::size_t keep) {
+        while (depth_ > keep) {
+            --depth_;
+            emit(Event::close(stack_[depth_]));
+        }
+    }
+    void emit(const Event& event) { events_[count_++] = event; }
+    std::span<const Event> emitted() const { return {events_.data(), count_}; }
+    void open(LoopId loop, std::uint64_t segment, bool implicit) {
+        stack_[depth_++] = loop;
+        emit(Event::open(loop, segment, implicit));
+    }
     // Keeps `keep` loops open, then opens `loop` by its own trigger and places the segment.
-    void enter(LoopId loop, std::uint64_t segment, std::size_t keep);
+    void enter(LoopId loop, std::uint64_t segment, std::size_t keep) {
+        close_down_to(keep);
+        open(loop, segment, false);
+        emit(Event::placed(loop, segment));
+    }
+    // Keeps `keep` loops open and places the segment in the innermost, which `ends` closes.
+    void place(std::uint64_t segment, std::size_t keep, bool ends);
     // The steps of feed after the empty frame, each true when it placed the segment: a child
-    // of an open loop or a root, a member or end of an open loop, implicit recovery.
-    bool place_as_child(const Segment& segment, std::uint64_t index);
-    bool place_as_member(const Segment& segment, std::uint64_t index);
+    // of an open loop or a root, a member or end of an open loop, implicit recovery. `id` is
+    // the column of the segment's id.
+    bool place_as_child(const Segment& segment, std::size_t id, std::uint64_t index);
+    bool place_as_member(std::size_t id, std::uint64_t index);
     bool recover(const Segment& segment, std::uint64_t index);
+    // The step for `id` with the loop `state` innermost (loops.size() for an empty stack).
+    Step decide(std::size_t state, std::size_t id) const;
     // The children of `parent` (the roots for loops.size()) whose trigger has the id numbered
     // `id`, ascending.
     std::span<const LoopId> candidates(std::size_t parent, std::size_t id) const {
@@ -121,11 +151,19 @@ class LoopEngine {
     // number and a last one for any other id.
     IdIndex ids_;
     std::size_t width_ = 1;
+    std::size_t loops_ = 0;  // the state of an empty stack
     std::vector<std::uint32_t> child_offsets_;
     std::vector<LoopId> child_lists_;
     std::vector<std::uint8_t> member_;  // per loop and id: kMember, kEnd
+    // Per innermost loop (then the empty stack) and id. The open loops are always the chain
+    // from a root down to the innermost one, so it stands for the whole stack.
+    std::vector<Step> steps_;
+    // The open loops in [0, depth_) and this call's events in [0, count_). Both are sized
+    // for the longest chain of loops, which bounds what one call can open and close.
     std::vector<LoopId> stack_;
+    std::size_t depth_ = 0;
     std::vector<Event> events_;
+    std::size_t count_ = 0;
     // The ancestor chain of implicit recovery; kept so that building it needs no storage.
     std::vector<LoopId> scratch_;
 };

@@ -2,8 +2,10 @@
 // can be looked up in plain arrays once its number is known.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -49,12 +51,7 @@ class IdIndex {
                 }
             }
         }
-        for (const auto& [text, number] : long_) {
-            if (text == id) {
-                return number;
-            }
-        }
-        return unknown;
+        return find_long(id);
     }
 
     // How many ids were added.
@@ -71,12 +68,35 @@ class IdIndex {
 
     // The bytes in the low positions and a 1 byte above them, so ids differing only in
     // trailing zero bytes stay apart.
-    static std::uint64_t pack(std::string_view id) {
-        std::uint64_t key = 0;
-        for (std::size_t i = 0; i < id.size(); ++i) {
-            key |= static_cast<std::uint64_t>(static_cast<unsigned char>(id[i])) << (8 * i);
+    // Only ids shorter than kShort are packed. Two loads of four bytes cover 4 to 7 bytes,
+    // three single bytes cover 1 to 3, some of them twice.
+    // Kept out of line, so the common lookup calls nothing.
+    [[gnu::noinline]] std::uint32_t find_long(std::string_view id) const {
+        for (const auto& [text, number] : long_) {
+            if (text == id) {
+                return number;
+            }
         }
-        return key | (std::uint64_t{1} << (8 * id.size()));
+        return unknown;
+    }
+    static std::uint64_t pack(std::string_view id) {
+        const std::size_t size = id.size();
+        std::uint64_t key = 0;
+        if (size >= 4) {
+            key = load4(id.data()) | (load4(id.data() + size - 4) << (8 * (size - 4)));
+        } else if (size > 0) {
+            key = byte(id, 0) | (byte(id, size / 2) << (8 * (size / 2))) |
+                  (byte(id, size - 1) << (8 * (size - 1)));
+        }
+        return key | (std::uint64_t{1} << (8 * size));
+    }
+    static std::uint64_t byte(std::string_view id, std::size_t at) {
+        return static_cast<unsigned char>(id[at]);
+    }
+    static std::uint64_t load4(const char* bytes) {
+        std::uint32_t word = 0;
+        std::memcpy(&word, bytes, sizeof word);
+        return std::endian::native == std::endian::little ? word : std::byteswap(word);
     }
     static std::size_t slot_of(std::uint64_t key) {
         return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 56);
