@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <random>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -350,6 +351,45 @@ TEST(PlansBuiltin, The835PlansFollowItsTables) {
     EXPECT_EQ(std::set(svc.begin(), svc.lower_bound(200)), (std::set<std::uint64_t>{101, 102}));
     EXPECT_EQ(std::set(plb.begin(), plb.lower_bound(700)),
               (std::set<std::uint64_t>{100, 200, 301, 302, 400, 501, 502, 600}));
+}
+
+}  // namespace
+
+namespace {
+
+// Membership must match a plain search of the list whatever the mix of short codes, codes of
+// eight bytes or more, codes that differ only by zero bytes, and the empty code.
+TEST(PlansCodes, MembershipMatchesTheListItself) {
+    std::mt19937_64 rng(835);
+    const auto below = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+    const std::string_view alphabet("AB0\0\xff", 5);
+    const auto random_code = [&] {
+        std::string code;
+        const std::size_t length = below(5) == 0 ? 7 + below(4) : below(4);
+        for (std::size_t i = 0; i < length; ++i) {
+            code.push_back(alphabet[below(alphabet.size())]);
+        }
+        return code;
+    };
+    std::size_t hits = 0, misses = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::set<std::string> distinct;
+        const std::size_t count = below(4) == 0 ? below(200) : below(8);
+        while (distinct.size() < count) {
+            distinct.insert(random_code());
+        }
+        const std::vector<std::string> codes(distinct.begin(), distinct.end());
+        const CodeSet set = CodeSet::of(codes);
+        for (int probe = 0; probe < 200; ++probe) {
+            const std::string text =
+                !codes.empty() && below(2) == 0 ? codes[below(codes.size())] : random_code();
+            const bool expected = distinct.contains(text);
+            ASSERT_EQ(set.contains(text, codes), expected) << testing::PrintToString(text);
+            ++(expected ? hits : misses);
+        }
+    }
+    EXPECT_GT(hits, 10000u);
+    EXPECT_GT(misses, 10000u);
 }
 
 }  // namespace

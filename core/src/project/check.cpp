@@ -182,7 +182,12 @@ inline void Projector::check_value(const Segment& segment, std::uint64_t index,
         kept_[step.slot].stamp = stamp_;
         kept = &kept_[step.slot].value;
     }
-    if (!accept(step.type, text, kept)) [[unlikely]] {
+    // Text is valid for a binary column as it stands; it is kept as empty Bytes.
+    if (step.type.kind == ColumnKind::Binary) {
+        if (kept != nullptr) {
+            *kept = cell::Bytes{};
+        }
+    } else if (!accept(step.type, text, kept)) [[unlikely]] {
         if (kept != nullptr) {
             *kept = cell::Null{};
         }

@@ -38,26 +38,6 @@ std::string_view leaf_text(const Segment& segment, std::uint64_t element,
     return k == 0 || k > parts.size() ? std::string_view{} : parts[k - 1].bytes();
 }
 
-Slot to_slot(const Cell& value, std::string& text) {
-    switch (value.index()) {
-        case 1: {
-            const std::size_t start = text.size();
-            text.append(*std::get_if<cell::Bytes>(&value));
-            return slot::TextRange{start, text.size()};
-        }
-        case 2:
-            return *std::get_if<cell::Int>(&value);
-        case 3:
-            return *std::get_if<cell::Decimal>(&value);
-        case 4:
-            return *std::get_if<cell::Date>(&value);
-        case 5:
-            return *std::get_if<cell::Time>(&value);
-        default:
-            return cell::Null{};
-    }
-}
-
 Cell parsed_cell(const Segment& segment, const ReadRequest& request, char separator,
                  std::string& scratch) {
     const std::string_view bytes =
@@ -78,37 +58,26 @@ Slot read(std::span<const Checked> checked, const Segment& segment, const ReadRe
                              scratch, text);
         }
     }
-    return to_slot(parsed_cell(segment, request, separator, scratch), text);
+    Slot slot;
+    put(slot, parsed_cell(segment, request, separator, scratch), text);
+    return slot;
 }
 
 Slot from_kept(const Cell& value, const Segment& segment, std::uint64_t element,
                std::optional<std::uint64_t> component, char separator, std::string& scratch,
                std::string& text) {
-    return to_slot(kept_cell(value, segment, element, component, separator, scratch), text);
+    Slot slot;
+    put(slot, kept_cell(value, segment, element, component, separator, scratch), text);
+    return slot;
 }
 
-void push_index(ColumnData& column, std::uint64_t value) {
-    if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-        column.push_null();
-    } else {
-        column.push_int(static_cast<std::int64_t>(value));
-    }
-}
-
-void push_cell(NamedColumn& column, const Cell& value, std::vector<DroppedValue>& dropped) {
+void drop_text(NamedColumn& column, std::string_view bytes, std::vector<DroppedValue>& dropped) {
     ColumnData& data = column.data;
-    const auto* bytes = std::get_if<cell::Bytes>(&value);
-    if (bytes == nullptr) {
-        data.push_checked(value);
-        return;
+    // Only a binary column that would pass 2^31 bytes refuses text of its own kind.
+    if (std::holds_alternative<ColumnData::Binary>(data.values)) {
+        dropped.push_back({column.name, data.length_with(bytes), std::string(bytes)});
     }
-    if (!data.push_bytes(*bytes)) {
-        // Only a binary column that would pass 2^31 bytes refuses text of its own kind.
-        if (std::holds_alternative<ColumnData::Binary>(data.values)) {
-            dropped.push_back({column.name, data.length_with(*bytes), std::string(*bytes)});
-        }
-        data.push_null();
-    }
+    data.push_null();
 }
 
 std::vector<DroppedValue> append(const Row& row, Table& table) {
@@ -147,9 +116,9 @@ std::vector<DroppedValue> append(const Row& row, Table& table) {
                     if (range.start > range.end || range.end > row.text.size()) {
                         column->data.push_null();
                     } else {
-                        push_cell(*column,
-                                  cell::Bytes{std::string_view(row.text).substr(
-                                      range.start, range.end - range.start)},
+                        push_text(*column,
+                                  std::string_view(row.text).substr(range.start,
+                                                                    range.end - range.start),
                                   dropped);
                     }
                     break;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -69,8 +70,33 @@ std::string_view leaf_text(const Segment& segment, std::uint64_t element,
                            std::optional<std::uint64_t> component, char separator,
                            std::string& scratch);
 
-// A cell as a slot of a row whose text buffer is `text`: Bytes are appended to it as a range.
-Slot to_slot(const Cell& value, std::string& text);
+// Stores a cell in the slot of a row whose text buffer is `text`: Bytes are appended to it
+// and the slot holds their range.
+inline void put(Slot& target, const Cell& value, std::string& text) {
+    switch (value.index()) {
+        case 1: {
+            const std::size_t start = text.size();
+            text.append(*std::get_if<cell::Bytes>(&value));
+            target.emplace<slot::TextRange>(start, text.size());
+            return;
+        }
+        case 2:
+            target.emplace<cell::Int>(*std::get_if<cell::Int>(&value));
+            return;
+        case 3:
+            target.emplace<cell::Decimal>(*std::get_if<cell::Decimal>(&value));
+            return;
+        case 4:
+            target.emplace<cell::Date>(*std::get_if<cell::Date>(&value));
+            return;
+        case 5:
+            target.emplace<cell::Time>(*std::get_if<cell::Time>(&value));
+            return;
+        default:
+            target.emplace<cell::Null>();
+            return;
+    }
+}
 
 // The text of the request's element or component parsed at its type: Null when it is empty or
 // not valid. Bytes view the segment or `scratch`.
@@ -100,11 +126,35 @@ Slot from_kept(const Cell& value, const Segment& segment, std::uint64_t element,
                std::string& text);
 
 // Appends a row number or segment index to an Int64 column: null past the signed range.
-void push_index(ColumnData& column, std::uint64_t value);
+inline void push_index(ColumnData& column, std::uint64_t value) {
+    if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        column.push_null();
+    } else {
+        column.push_int(static_cast<std::int64_t>(value));
+    }
+}
 
-// Appends `value` to `column`. Text that would bring a binary column to 2^31 bytes or more
-// is recorded in `dropped` and stored as a null.
-void push_cell(NamedColumn& column, const Cell& value, std::vector<DroppedValue>& dropped);
+// Records text that `column` refused in `dropped` and stores a null in its place.
+[[gnu::cold]] void drop_text(NamedColumn& column, std::string_view bytes,
+                             std::vector<DroppedValue>& dropped);
+
+// Appends text to a binary column; text that would bring it to 2^31 bytes or more is recorded
+// in `dropped` and stored as a null.
+inline void push_text(NamedColumn& column, std::string_view bytes,
+                      std::vector<DroppedValue>& dropped) {
+    if (!column.data.push_bytes(bytes)) [[unlikely]] {
+        drop_text(column, bytes, dropped);
+    }
+}
+
+// Appends `value` to `column`, text as push_text does.
+inline void push_cell(NamedColumn& column, const Cell& value, std::vector<DroppedValue>& dropped) {
+    if (const auto* bytes = std::get_if<cell::Bytes>(&value)) {
+        push_text(column, *bytes, dropped);
+    } else {
+        column.data.push_checked(value);
+    }
+}
 
 // Appends `row` to `table`, whose schema is the projector's: row number, segment index, the
 // parents, then the slots. A row number or index past the signed 64-bit range is stored as a

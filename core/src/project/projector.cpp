@@ -233,7 +233,7 @@ std::uint32_t Projector::slot_of(const SegmentPlan& plan, std::uint64_t element,
     return no_slot;
 }
 
-Cell Projector::column_value(std::uint32_t slot, const Segment& segment, std::uint64_t element,
+inline Cell Projector::column_value(std::uint32_t slot, const Segment& segment, std::uint64_t element,
                              std::optional<std::uint64_t> component, ColumnType type) {
     if (slot == no_slot) {
         return fill::parsed_cell(segment, {element, component, type}, component_separator_,
@@ -379,12 +379,12 @@ void Projector::fill_columns(const Route& route, const Segment& segment, std::ui
             continue;
         }
         if (step.conditions == nullptr || conditions_hold(*step.conditions, segment)) {
-            target = fill::to_slot(step_value(step, segment, index, std::nullopt), state.row.text);
+            fill::put(target, step_value(step, segment, index, std::nullopt), state.row.text);
         }
     }
 }
 
-Cell Projector::step_value(const ColumnStep& step, const Segment& segment, std::uint64_t index,
+inline Cell Projector::step_value(const ColumnStep& step, const Segment& segment, std::uint64_t index,
                            std::optional<std::uint64_t> group) {
     switch (step.kind) {
         case ColumnStep::Kind::Element:
