@@ -145,6 +145,42 @@ class Finder {
 
 #endif
 
+// Calls f(hits, at) for each block of `body` from offset `at`, a multiple of 16, on, until
+// f returns false; true when it never did. The last bytes are read without reading past the
+// body: a long body's last block overlaps the one before it, a short body is read as two
+// overlapping words.
+template <class F>
+bool each_block(std::string_view body, std::size_t at, const Finder& finder, F f) {
+    const char* const begin = body.data();
+    const std::size_t n = body.size();
+    for (; at + 16 <= n; at += 16) {
+        if (!f(finder.at(begin + at), at)) {
+            return false;
+        }
+    }
+    if (at == n) {
+        return true;
+    }
+    const std::size_t rest = n - at;
+    Hits hits;
+    if (n >= 16) {
+        hits = finder.at(begin + n - 16);
+        hits.elements >>= 16 - rest;
+        hits.components >>= 16 - rest;
+    } else if (n >= 8) {
+        hits = finder.of(load<Word>(begin), load<Word>(begin + n - 8));
+        hits.elements = (hits.elements & 0xff) | (hits.elements >> 8) << (n - 8);
+        hits.components = (hits.components & 0xff) | (hits.components >> 8) << (n - 8);
+    } else {
+        // Bytes past the body read as zero, which may be a separator.
+        hits = finder.of(load_short(begin, n), 0);
+        const unsigned valid = (1U << n) - 1;
+        hits.elements &= valid;
+        hits.components &= valid;
+    }
+    return f(hits, at);
+}
+
 }  // namespace
 
 std::size_t find_unescaped(std::string_view bytes, char target, std::optional<char> release) {
@@ -317,23 +353,60 @@ Value* Segment::grow_parts(const Element* upto) {
 }
 
 void Segment::split_plain(std::string_view body, char element, char component) {
-    constexpr std::size_t none = ~std::size_t{0};
     const char* const begin = body.data();
-    const std::size_t n = body.size();
-    const Finder finder(element, component);
     Element* out = pieces_.data();
     Element* cap = out + pieces_.size();
+    const char* start = begin;  // the open element's first byte
+    std::size_t stop = 0;
+    const bool simple =
+        each_block(body, 0, Finder(element, component), [&](Hits hits, std::size_t at) {
+            if (hits.components != 0) [[unlikely]] {
+                stop = at;
+                return false;
+            }
+            // At most 16 elements end in a block.
+            if (cap - out < 16) [[unlikely]] {
+                out = grow(out);
+                cap = pieces_.data() + pieces_.size();
+            }
+            const char* const block = begin + at;
+            for (unsigned bits = hits.elements; bits != 0; bits &= bits - 1) {
+                const char* const end = block + static_cast<unsigned>(std::countr_zero(bits));
+                out->simple_ = Value(start, static_cast<std::size_t>(end - start));
+                out->count_ = 0;
+                ++out;
+                start = end + 1;
+            }
+            return true;
+        });
+    if (simple) [[likely]] {
+        if (out == cap) [[unlikely]] {
+            out = grow(out);
+        }
+        out->simple_ = Value(start, static_cast<std::size_t>(begin + body.size() - start));
+        out->count_ = 0;
+        ++out;
+    } else {
+        out = split_composite(body, element, component, stop, out, start);
+    }
+    count_ = static_cast<std::size_t>(out - pieces_.data()) - 1;
+    id_ = pieces_[0].simple_.bytes();
+}
+
+Element* Segment::split_composite(std::string_view body, char element, char component,
+                                  std::size_t at, Element* out, const char* start) {
+    constexpr std::size_t none = ~std::size_t{0};
+    const char* const begin = body.data();
     Value* parts = store_.parts.data();
     std::size_t used = 0;      // components written
     std::size_t first = none;  // the open element's first component, once it has one
-    std::size_t start = 0;     // the open element's first byte
-    std::size_t from = 0;      // the open component's first byte, once there is one
-    const auto close = [&](std::size_t end) {
-        out->simple_ = Value(begin + start, end - start);
+    const char* from = start;  // the open component's first byte, once there is one
+    const auto close = [&](const char* end) {
+        out->simple_ = Value(start, static_cast<std::size_t>(end - start));
         if (first == none) {
             out->count_ = 0;
         } else {
-            parts[used++] = Value(begin + from, end - from);
+            parts[used++] = Value(from, static_cast<std::size_t>(end - from));
             out->components_ = parts + first;
             out->count_ = used - first;
             first = none;
@@ -341,29 +414,17 @@ void Segment::split_plain(std::string_view body, char element, char component) {
         ++out;
         start = end + 1;
     };
-    // At most 16 elements end in a block, and each separator in it ends at most one
-    // component: storage checked once per block suffices.
-    const auto block = [&](Hits hits, std::size_t at) {
-        if (cap - out < 16) [[unlikely]] {
+    each_block(body, at, Finder(element, component), [&](Hits hits, std::size_t block) {
+        // Each separator in a block ends at most one element and one component.
+        if (pieces_.data() + pieces_.size() - out < 16) {
             out = grow(out);
-            cap = pieces_.data() + pieces_.size();
-        }
-        if (hits.components == 0 && first == none) [[likely]] {
-            for (unsigned bits = hits.elements; bits != 0; bits &= bits - 1) {
-                const std::size_t end = at + static_cast<std::size_t>(std::countr_zero(bits));
-                out->simple_ = Value(begin + start, end - start);
-                out->count_ = 0;
-                ++out;
-                start = end + 1;
-            }
-            return;
         }
         if (store_.parts.size() - used < 17) {
             parts = grow_parts(out);
         }
         for (unsigned bits = hits.elements | hits.components; bits != 0; bits &= bits - 1) {
             const unsigned bit = bits & (0U - bits);
-            const std::size_t end = at + static_cast<std::size_t>(std::countr_zero(bits));
+            const char* const end = begin + block + static_cast<unsigned>(std::countr_zero(bits));
             // A byte that is both separators splits elements.
             if ((hits.elements & bit) != 0) {
                 close(end);
@@ -373,42 +434,16 @@ void Segment::split_plain(std::string_view body, char element, char component) {
                 first = used;
                 from = start;
             }
-            parts[used++] = Value(begin + from, end - from);
+            parts[used++] = Value(from, static_cast<std::size_t>(end - from));
             from = end + 1;
         }
-    };
-    std::size_t at = 0;
-    for (; at + 16 <= n; at += 16) {
-        block(finder.at(begin + at), at);
-    }
-    if (at < n) {
-        // The last bytes are read without reading past the body: a long body's last block
-        // overlaps the one before it, a short body is read as two overlapping words.
-        const std::size_t rest = n - at;
-        Hits hits;
-        if (n >= 16) {
-            hits = finder.at(begin + n - 16);
-            hits.elements >>= 16 - rest;
-            hits.components >>= 16 - rest;
-        } else if (n >= 8) {
-            hits = finder.of(load<Word>(begin), load<Word>(begin + n - 8));
-            hits.elements = (hits.elements & 0xff) | (hits.elements >> 8) << (n - 8);
-            hits.components = (hits.components & 0xff) | (hits.components >> 8) << (n - 8);
-        } else {
-            // Bytes past the body read as zero, which may be a separator.
-            hits = finder.of(load_short(begin, n), 0);
-            const unsigned valid = (1U << n) - 1;
-            hits.elements &= valid;
-            hits.components &= valid;
-        }
-        block(hits, at);
-    }
-    if (out == cap) [[unlikely]] {
+        return true;
+    });
+    if (out == pieces_.data() + pieces_.size()) {
         out = grow(out);
     }
-    close(n);
-    count_ = static_cast<std::size_t>(out - pieces_.data()) - 1;
-    id_ = pieces_[0].simple_.bytes();
+    close(begin + body.size());
+    return out;
 }
 
 void Segment::split_released(std::string_view body, const Delimiters& delimiters) {

@@ -146,8 +146,12 @@ class Segment {
     void reparse(std::size_t index, const Frame& frame, const Delimiters& delimiters);
 
   private:
-    // The split without a release character, sixteen bytes at a time.
+    // The split without a release character, sixteen bytes at a time. Elements stay simple
+    // until a block holds a component separator; split_composite goes on from that block,
+    // with the elements before it in [pieces_, out) and the open one starting at `start`.
     void split_plain(std::string_view body, char element, char component);
+    Element* split_composite(std::string_view body, char element, char component, std::size_t at,
+                             Element* out, const char* start);
     void split_released(std::string_view body, const Delimiters& delimiters);
     // Sizes the component list before any element points into it.
     Value* reserve_parts(std::size_t parts);
