@@ -1,6 +1,7 @@
 // Splitting a segment body into elements and components, and removing release characters.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -163,6 +164,174 @@ TEST(Segment, LongValuesAcrossTheSearchSwitch) {
                       c.owned)
                 << c.value;
         }
+    }
+}
+
+// The split written the plain way, byte by byte: pieces at unescaped separators, release
+// bytes removed from values but kept in the id.
+std::vector<std::string> split_bytewise(std::string_view body, const Delimiters& d,
+                                        std::string& id) {
+    const auto cut = [&](std::string_view text, char separator) {
+        std::vector<std::string_view> pieces;
+        std::size_t from = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (d.release && text[i] == *d.release) {
+                ++i;
+            } else if (text[i] == separator) {
+                pieces.push_back(text.substr(from, i - from));
+                from = i + 1;
+            }
+        }
+        pieces.push_back(text.substr(from));
+        return pieces;
+    };
+    const auto plain = [&](std::string_view raw) {
+        std::string out;
+        for (std::size_t i = 0; i < raw.size(); ++i) {
+            if (d.release && raw[i] == *d.release) {
+                ++i;
+                if (i == raw.size()) {
+                    break;
+                }
+            }
+            out += raw[i];
+        }
+        return out;
+    };
+    const auto pieces = cut(body, d.element);
+    id = std::string(pieces[0]);
+    std::vector<std::string> out;
+    for (std::size_t i = 1; i < pieces.size(); ++i) {
+        const auto parts = cut(pieces[i], d.component);
+        if (parts.size() == 1) {
+            out.push_back(plain(parts[0]));
+            continue;
+        }
+        std::string shown = "{";
+        for (const auto part : parts) {
+            shown += plain(part) + ",";
+        }
+        shown.back() = '}';
+        out.push_back(shown);
+    }
+    return out;
+}
+
+// Bodies of every length up to 80 with separators on both sides of each 8- and 16-byte
+// boundary, composites that span them, and delimiters that are equal or the zero byte.
+TEST(Segment, SplitsLikeTheBytewiseSplitAtEveryLength) {
+    const Delimiters cases[] = {
+        delimiters(),
+        delimiters('?'),
+        Delimiters{'*', '*', '~', std::nullopt, std::nullopt},
+        Delimiters{'\0', ':', '~', std::nullopt, std::nullopt},
+        Delimiters{'*', '\0', '~', std::nullopt, std::nullopt},
+        Delimiters{'*', ':', '~', std::nullopt, '\0'},
+    };
+    Segment reused;
+    std::size_t checked = 0;
+    for (const Delimiters& d : cases) {
+        const char e = d.element;
+        const char c = d.component;
+        const char r = d.release.value_or('?');
+        for (std::size_t n = 0; n <= 80; ++n) {
+            for (std::size_t k = 0; k < 6; ++k) {
+                // Separators at positions depending on k, with a component run every third
+                // element and an escape now and then.
+                std::string body;
+                for (std::size_t i = 0; i < n; ++i) {
+                    const std::size_t step = i * (k + 3) + k;
+                    if (i == 2 || step % 7 == 0) {
+                        body += e;
+                    } else if (step % 11 == 0 || (k == 5 && i % 17 > 12)) {
+                        body += c;
+                    } else if (step % 13 == 0) {
+                        body += r;
+                    } else {
+                        body += static_cast<char>('A' + i % 26);
+                    }
+                }
+                SCOPED_TRACE(testing::Message() << "body " << testing::PrintToString(body));
+                std::string id;
+                const auto expected = split_bytewise(body, d, id);
+                const Segment fresh = parse(body, d);
+                EXPECT_EQ(fresh.id(), id);
+                EXPECT_EQ(show(fresh), expected);
+                reused.reparse(n, Frame{body, body, false}, d);
+                EXPECT_EQ(reused.id(), id);
+                EXPECT_EQ(show(reused), expected);
+                ++checked;
+            }
+        }
+    }
+    EXPECT_EQ(checked, std::size(cases) * 81 * 6);
+}
+
+TEST(Segment, CopiesKeepTheirValuesWhenTheOriginalChanges) {
+    const std::string input = "CLP*A?*B*PLAIN*HC:X?:Y*" + std::string(40, 'z') + ":1:2";
+    const std::vector<std::string> expected = {"A*B", "PLAIN", "{HC,X:Y}",
+                                               "{" + std::string(40, 'z') + ",1,2}"};
+    auto original = std::make_unique<Segment>(parse(input, delimiters('?')));
+    const Segment copied(*original);
+    Segment assigned;
+    assigned = *original;
+    // Owned copies are the copy's own, not the original's.
+    const auto owned_apart = [&](const Segment& s) {
+        const auto data = [](const Segment& of, std::size_t element, std::size_t component) {
+            const Element& e = of.elements()[element];
+            return e.is_composite() ? e.components()[component].bytes().data()
+                                    : e.value().bytes().data();
+        };
+        return data(s, 0, 0) != data(*original, 0, 0) && data(s, 2, 1) != data(*original, 2, 1);
+    };
+    EXPECT_TRUE(owned_apart(copied));
+    EXPECT_TRUE(owned_apart(assigned));
+    // Refilling and then destroying the original leaves the copies whole.
+    original->reparse(1, Frame{"X*?:?:", "X*?:?:", false}, delimiters('?'));
+    EXPECT_EQ(show(*original), (std::vector<std::string>{"::"}));
+    original.reset();
+    const Segment* const copies[] = {&copied, &assigned};
+    for (const Segment* s : copies) {
+        EXPECT_EQ(s->id(), "CLP");
+        EXPECT_EQ(show(*s), expected);
+        EXPECT_TRUE(s->elements()[0].value().is_owned());
+        EXPECT_FALSE(s->elements()[1].value().is_owned());
+    }
+    // A moved segment keeps every view.
+    Segment moved(std::move(assigned));
+    EXPECT_EQ(show(moved), expected);
+}
+
+TEST(Element, RefilledOnItsOwnLikeInASegment) {
+    const struct {
+        std::string value;
+        std::optional<char> release;
+        std::string expected;
+    } cases[] = {
+        {"", {}, ""},
+        {"PLAIN", {}, "PLAIN"},
+        {"HC:99213:25", {}, "{HC,99213,25}"},
+        {":", {}, "{,}"},
+        {"HC?::1", '?', "{HC:,1}"},
+        {"A??B", '?', "A?B"},
+        {std::string(30, 'x') + ":" + std::string(30, 'y'),
+         {},
+         "{" + std::string(30, 'x') + "," + std::string(30, 'y') + "}"},
+    };
+    Element reused;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        Element fresh;
+        fresh.reparse(c.value, ':', c.release);
+        EXPECT_EQ(show(fresh), c.expected);
+        reused.reparse(c.value, ':', c.release);
+        EXPECT_EQ(show(reused), c.expected);
+        // A copy outlives the element it was made from.
+        auto original = std::make_unique<Element>();
+        original->reparse(c.value, ':', c.release);
+        const Element copied(*original);
+        original.reset();
+        EXPECT_EQ(show(copied), c.expected);
     }
 }
 

@@ -98,32 +98,6 @@ std::expected<Document, SizeError> Document::with_delimiters(Buffer input,
     return Document(std::move(input), std::move(*index), delimiters);
 }
 
-std::optional<Span> Document::span(std::size_t i) const {
-    const std::size_t n = index_.size();
-    if (i >= n) {
-        return std::nullopt;
-    }
-    // 64-bit arithmetic: a body ending at the 32-bit limit must not wrap to offset 0.
-    Span s;
-    s.body_start = index_[i].start;
-    s.body_end = index_[i].end;
-    s.start = i == 0 ? 0 : std::uint64_t{index_[i - 1].end} + 1;
-    s.terminated = i + 1 < n || s.body_end < bytes_.size();
-    s.end = s.terminated ? s.body_end + 1 : s.body_end;
-    return s;
-}
-
-std::optional<Frame> Document::frame(std::size_t i) const {
-    const auto s = span(i);
-    const std::string_view bytes = bytes_.view();
-    if (!s || s->start > s->end || s->end > bytes.size() || s->body_start > s->body_end ||
-        s->body_end > bytes.size()) {
-        return std::nullopt;
-    }
-    return Frame{bytes.substr(s->start, s->end - s->start),
-                 bytes.substr(s->body_start, s->body_end - s->body_start), s->terminated};
-}
-
 std::optional<Segment> Document::segment(std::size_t i) const {
     const auto f = frame(i);
     if (!f) {

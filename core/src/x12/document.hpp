@@ -78,9 +78,33 @@ class Document {
     std::size_t size() const { return index_.size(); }
 
     // Nothing when i is not less than the number of segments.
-    std::optional<Span> span(std::size_t i) const;
-    // The frame of segment i, rebuilt from the index by the span rule.
-    std::optional<Frame> frame(std::size_t i) const;
+    std::optional<Span> span(std::size_t i) const {
+        const std::size_t n = index_.size();
+        if (i >= n) {
+            return std::nullopt;
+        }
+        // 64-bit arithmetic: a body ending at the 32-bit limit must not wrap to offset 0.
+        Span s;
+        s.body_start = index_[i].start;
+        s.body_end = index_[i].end;
+        s.start = i == 0 ? 0 : std::uint64_t{index_[i - 1].end} + 1;
+        s.terminated = i + 1 < n || s.body_end < bytes_.size();
+        s.end = s.terminated ? s.body_end + 1 : s.body_end;
+        return s;
+    }
+    // The frame of segment i, rebuilt from the index by the span rule. Inline, as span is:
+    // a run looks up every segment's frame.
+    std::optional<Frame> frame(std::size_t i) const {
+        const auto s = span(i);
+        if (!s) {
+            return std::nullopt;
+        }
+        // The index was built from these bytes, so both ranges lie inside them.
+        const char* const bytes = bytes_.view().data();
+        return Frame{std::string_view(bytes + s->start, s->end - s->start),
+                     std::string_view(bytes + s->body_start, s->body_end - s->body_start),
+                     s->terminated};
+    }
     // A new Segment that borrows this document's bytes.
     std::optional<Segment> segment(std::size_t i) const;
     Segments segments() const;

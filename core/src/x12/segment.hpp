@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -12,23 +14,27 @@
 
 namespace remitrax {
 
-// An element or component value: a view of the input, or an owned copy when release
-// characters had to be removed.
+// An element or component value: a view of the input, or of a copy owned by the Element or
+// Segment that parsed it when release characters had to be removed. A compact view, so that
+// refilling an element writes a few words.
 class Value {
   public:
     Value() = default;
 
-    std::string_view bytes() const { return owned_ ? std::string_view(copy_) : view_; }
-    bool is_owned() const { return owned_; }
-
-    // Refills from raw bytes, removing release characters. Borrows `raw` when there is
-    // nothing to remove; otherwise reuses this value's own string storage.
-    void assign(std::string_view raw, std::optional<char> release);
+    std::string_view bytes() const { return {data_, size_ & ~owned_bit}; }
+    bool is_owned() const { return (size_ & owned_bit) != 0; }
 
   private:
-    std::string_view view_;
-    std::string copy_;
-    bool owned_ = false;
+    friend class Element;
+    friend class Segment;
+
+    // The top bit of the length tells an owned copy from a view of the input.
+    static constexpr std::size_t owned_bit = ~(~std::size_t{0} >> 1);
+
+    Value(const char* data, std::size_t size) : data_(data), size_(size) {}
+
+    const char* data_ = nullptr;
+    std::size_t size_ = 0;
 };
 
 // Returns `value` without its release characters: a view of `value` itself when it holds
@@ -43,32 +49,53 @@ bool holds_release(std::string_view value, std::optional<char> release);
 class Element {
   public:
     Element() = default;
+    Element(const Element& other);
+    Element& operator=(const Element& other);
+    Element(Element&&) noexcept = default;
+    Element& operator=(Element&&) noexcept = default;
+    ~Element() = default;
 
-    bool is_composite() const { return composite_; }
+    bool is_composite() const { return count_ != 0; }
     // The value of a simple element.
     const Value& value() const { return simple_; }
     // The components of a composite element; empty for a simple one.
-    std::span<const Value> components() const { return {components_.data(), count_}; }
+    std::span<const Value> components() const { return {components_, count_}; }
 
     // Refills this element from the raw bytes of its value. It becomes composite exactly
-    // when the value holds an unescaped component separator. Storage of an earlier
-    // composite refill is kept and reused.
+    // when the value holds an unescaped component separator. Storage of an earlier refill
+    // is kept and reused.
     void reparse(std::string_view value, char component, std::optional<char> release);
     // Refills as a simple element holding `value`, which the caller has seen to hold neither
     // a component separator nor a release character.
     void assign_plain(std::string_view value) {
-        composite_ = false;
+        simple_ = Value(value.data(), value.size());
         count_ = 0;
-        simple_.assign(value, std::nullopt);
     }
 
   private:
+    friend class Segment;
+
+    // Components and unescaped copies. A Segment keeps one for all its elements; an
+    // element refilled on its own keeps its own. Both vectors are sized before they are
+    // written, so the views into them never move while a segment is parsed.
+    struct Store {
+        std::vector<Value> parts;
+        std::vector<char> text;
+    };
+
+    // Refills from `value`, writing components from `parts` on and unescaped bytes from
+    // `text` on, which it advances; returns the number of components written.
+    std::size_t fill(std::string_view value, char component, std::optional<char> release,
+                     Value* parts, char*& text);
+    // Points the views of a copy of an element stored in `from` at the same bytes in `to`.
+    void rebase(const Store& from, Store& to);
+
     Value simple_;
-    // Components live in [0, count_); entries past it are spare storage from a longer
-    // earlier value, kept so refilling allocates nothing.
-    std::vector<Value> components_;
+    // Composite exactly when count_ is not zero: a composite has at least two components.
+    const Value* components_ = nullptr;
     std::size_t count_ = 0;
-    bool composite_ = false;
+    // Only for an element refilled on its own.
+    std::unique_ptr<Store> own_;
 };
 
 // Splits a composite element's text after its first component separator.
@@ -93,25 +120,50 @@ class Pieces {
 std::size_t find_unescaped(std::string_view bytes, char target, std::optional<char> release);
 
 // One parsed segment. It borrows the input: raw and id are always views, element values
-// are views unless they had to be unescaped.
+// are views unless they had to be unescaped. Copies own their unescaped values; moves keep
+// every view valid.
 class Segment {
   public:
     Segment() = default;
+    Segment(const Segment& other);
+    Segment& operator=(const Segment& other);
+    Segment(Segment&&) noexcept = default;
+    Segment& operator=(Segment&&) noexcept = default;
+    ~Segment() = default;
 
-    std::span<const Element> elements() const { return {elements_.data(), count_}; }
+    // Before the first refill there is no storage to skip the id slot of.
+    std::span<const Element> elements() const {
+        return {pieces_.data() + (count_ != 0 ? 1 : 0), count_};
+    }
     std::string_view raw() const { return raw_; }
     // The body up to the first element separator, exactly as written (not unescaped).
     std::string_view id() const { return id_; }
     std::size_t index() const { return index_; }
     bool terminated() const { return terminated_; }
 
-    // Refills this segment from a frame. Element storage is reused, so parsing many
-    // segments into one Segment allocates nothing once it has grown to the largest shape.
+    // Refills this segment from a frame. Storage is reused, so parsing many segments into
+    // one Segment allocates nothing once it has grown to the largest shape.
     void reparse(std::size_t index, const Frame& frame, const Delimiters& delimiters);
 
   private:
-    // Elements live in [0, count_); the rest is spare storage kept for reuse.
-    std::vector<Element> elements_;
+    // The split without a release character, sixteen bytes at a time. Elements stay simple
+    // until a block holds a component separator; split_composite goes on from that block,
+    // with the elements before it in [pieces_, out) and the open one starting at `start`.
+    void split_plain(std::string_view body, char element, char component);
+    Element* split_composite(std::string_view body, char element, char component, std::size_t at,
+                             Element* out, const char* start);
+    void split_released(std::string_view body, const Delimiters& delimiters);
+    // Sizes the component list before any element points into it.
+    Value* reserve_parts(std::size_t parts);
+    // Doubles the element storage; returns `at` in the new storage.
+    Element* grow(Element* at);
+    // Doubles the component storage, repointing the elements before `upto`.
+    Value* grow_parts(const Element* upto);
+
+    // The pieces of the body split at element separators: the id, then the elements. The
+    // elements live in [1, count_ + 1); the rest is spare storage kept for reuse.
+    std::vector<Element> pieces_;
+    Element::Store store_;
     std::size_t count_ = 0;
     std::string_view raw_;
     std::string_view id_;
