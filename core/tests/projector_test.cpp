@@ -556,6 +556,31 @@ TEST(ProjectorRows, ConditionsCompareSimpleValuesByteForByte) {
                                     }));
 }
 
+// Columns of two tables that read the same segment under the same conditions: the conditions
+// are tested for each column whose row can still take a value, even when the column before was
+// passed over because its value was already settled.
+TEST(ProjectorRows, EqualConditionsOfNeighbouringColumnsAgreeWithTestingEachOne) {
+    Driver driver(load(R"({
+      "name": "shared",
+      "loops": {
+        "top": {"trigger": {"segment": "ST"}, "segments": []},
+        "item": {"parent": "top", "trigger": {"segment": "IT"}, "segments": ["REF"]}},
+      "segments": {},
+      "tables": {
+        "firsts": {"loops": ["top"], "ref": "top", "columns": {
+          "ev": {"loop": "item", "segment": "REF", "where": {"1": "EV"}, "element": 2}}},
+        "items": {"loops": ["item"], "ref": "item", "columns": {
+          "ev": {"segment": "REF", "where": {"1": "EV"}, "element": 2},
+          "xx": {"segment": "REF", "where": {"1": "XX"}, "element": 2}}}}
+    })"));
+    driver.feed("ST~IT~REF*EV*a~IT~REF*XX*b~REF*EV*c~IT~REF*XX*d~");
+    driver.finish();
+    driver.take();
+    EXPECT_EQ(driver.column("firsts", "ev"), std::vector<std::string>{"a"});
+    EXPECT_EQ(driver.column("items", "ev"), (std::vector<std::string>{"a", "c", "∅"}));
+    EXPECT_EQ(driver.column("items", "xx"), (std::vector<std::string>{"∅", "b", "d"}));
+}
+
 // ---------------------------------------------------------------------------------------------
 // The values a column reads.
 

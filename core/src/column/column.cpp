@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "spec/quote.hpp"
@@ -377,6 +378,19 @@ std::optional<std::string> ColumnData::render(std::size_t row) const {
     };
     const auto* decimal = std::get_if<Decimal128>(&values);
     return std::visit(Visit{decimal == nullptr ? std::uint8_t{0} : decimal->scale}, *value);
+}
+
+void ColumnData::reserve(std::size_t rows) {
+    validity.reserve(rows / 8 + 1);
+    std::visit(
+        [rows](auto& kind) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(kind)>, Binary>) {
+                kind.offsets.reserve(rows + 1);
+            } else {
+                kind.values.reserve(rows);
+            }
+        },
+        values);
 }
 
 ColumnData ColumnData::take() {

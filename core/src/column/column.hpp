@@ -163,6 +163,9 @@ struct ColumnData {
     // unscaled, decimals in fixed point, dates as year-month-day, times as hh:mm:ss.
     std::optional<std::string> render(std::size_t row) const;
 
+    // Makes room for `rows` rows in all, so that appending up to them moves no buffer.
+    void reserve(std::size_t rows);
+
     // Hands out all rows and leaves an empty column of the same type.
     ColumnData take();
 

@@ -66,6 +66,13 @@ class Table {
         ++rows_;
     }
 
+    // Makes room for `rows` rows in all in every column.
+    void reserve(std::size_t rows) {
+        for (NamedColumn& column : columns_) {
+            column.data.reserve(rows);
+        }
+    }
+
     // The rows appended so far, as a table of the same name and schema; this table keeps its
     // schema with empty columns. The column buffers are moved, not copied.
     Table take_rows();

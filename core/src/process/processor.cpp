@@ -1,5 +1,7 @@
 #include "process/processor.hpp"
 
+#include <algorithm>
+
 namespace remitrax {
 
 namespace {
@@ -41,8 +43,46 @@ Tables Processor::take_tables() {
     return Tables(projector_.take_tables());
 }
 
+void Processor::reserve_for(const Document& document) {
+    const Spec& spec = projector_.spec();
+    IdIndex ids;
+    // Per table, the numbers of the ids whose segments start its rows.
+    std::vector<std::vector<std::uint32_t>> anchors(spec.tables.size());
+    for (TableIndex t = 0; t < spec.tables.size(); ++t) {
+        const TableDef& table = spec.tables[t];
+        if (table.segment) {
+            anchors[t].push_back(ids.add(*table.segment));
+            continue;
+        }
+        for (const LoopId loop : table.loops) {
+            anchors[t].push_back(ids.add(spec.loops[loop].trigger.segment));
+        }
+    }
+    std::vector<std::uint64_t> counts(ids.size(), 0);
+    const std::string_view bytes = document.bytes();
+    const char separator = document.delimiters().element;
+    for (const Body& body : document.index()) {
+        // Ids of up to 7 bytes are counted; a table anchored on a longer one simply grows.
+        const std::string_view text =
+            bytes.substr(body.start, std::min<std::size_t>(body.end - body.start, 8));
+        const std::size_t end = text.find(separator);
+        const std::uint32_t id = ids.find(text.substr(0, end));
+        if (id != IdIndex::unknown) {
+            ++counts[id];
+        }
+    }
+    for (TableIndex t = 0; t < spec.tables.size(); ++t) {
+        std::uint64_t rows = 0;
+        for (const std::uint32_t id : anchors[t]) {
+            rows += counts[id];
+        }
+        projector_.reserve(t, static_cast<std::size_t>(rows));
+    }
+}
+
 RunResult Processor::run(std::shared_ptr<const Spec> spec, const Document& document) {
     Processor processor(std::move(spec), document.delimiters());
+    processor.reserve_for(document);
     RunResult result;
     Segment segment;
     for (std::size_t i = 0; i < document.size(); ++i) {

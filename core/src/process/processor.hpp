@@ -48,6 +48,10 @@ class Processor {
     static RunResult run(std::shared_ptr<const Spec> spec, const Document& document);
 
   private:
+    // Sizes the output columns for `document` from how often each table's anchor id occurs
+    // in it, so that they grow in one step rather than by repeated doubling.
+    void reserve_for(const Document& document);
+
     LoopEngine engine_;
     EnvelopeChecker checker_;
     Projector projector_;

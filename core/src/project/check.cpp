@@ -261,11 +261,10 @@ void Projector::check_segment(const Segment& segment, const SegmentChecks& check
         }
     }
     // The planned elements after the segment's last one are all absent.
-    for (std::uint32_t r = checks.required_begin; r < checks.required_end; ++r) {
-        const ElementStep& step = element_steps_[required_[r]];
-        if (required_[r] < next) {
-            continue;
-        }
+    const auto first = required_.begin() + checks.required_begin;
+    const auto last = required_.begin() + checks.required_end;
+    for (auto r = std::lower_bound(first, last, next); r != last; ++r) {
+        const ElementStep& step = element_steps_[*r];
         report_value(Finding::Missing, segment, index, step.value.position, std::nullopt,
                      step.value, {});
     }

@@ -116,10 +116,10 @@ std::vector<DroppedValue> append(const Row& row, Table& table) {
                     if (range.start > range.end || range.end > row.text.size()) {
                         column->data.push_null();
                     } else {
-                        push_text(*column,
-                                  std::string_view(row.text).substr(range.start,
-                                                                    range.end - range.start),
-                                  dropped);
+                        push_text(
+                            *column,
+                            std::string_view(row.text).substr(range.start, range.end - range.start),
+                            dropped);
                     }
                     break;
                 }

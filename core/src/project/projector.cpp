@@ -23,8 +23,18 @@ bool conditions_hold(const ColumnSource::Conditions& conditions, const Segment& 
             return false;
         }
         const Element& element = elements[position - 1];
-        if (element.is_composite() || element.value().bytes() != value) {
+        if (element.is_composite()) {
             return false;
+        }
+        // Conditions name short codes; a plain loop beats the call into memcmp for them.
+        const std::string_view bytes = element.value().bytes();
+        if (bytes.size() != value.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (bytes[i] != value[i]) {
+                return false;
+            }
         }
     }
     return true;
@@ -198,9 +208,15 @@ void Projector::build_routes() {
                 for (const ColumnRef& ref : plan->by_loop[loop]) {
                     ColumnStep step = column_step(ref.table, ref.column, plan);
                     // Group columns belong to segment-anchored tables only.
-                    if (step.kind != ColumnStep::Kind::Group) {
-                        fills_.push_back(std::move(step));
+                    if (step.kind == ColumnStep::Kind::Group) {
+                        continue;
                     }
+                    // Conditions equal to those of the step before are tested once.
+                    const std::size_t first = route.fills_begin;
+                    step.same_conditions = fills_.size() > first && step.conditions != nullptr &&
+                                           fills_.back().conditions != nullptr &&
+                                           *fills_.back().conditions == *step.conditions;
+                    fills_.push_back(std::move(step));
                 }
             }
             route.fills_end = static_cast<std::uint32_t>(fills_.size());
@@ -233,8 +249,9 @@ std::uint32_t Projector::slot_of(const SegmentPlan& plan, std::uint64_t element,
     return no_slot;
 }
 
-inline Cell Projector::column_value(std::uint32_t slot, const Segment& segment, std::uint64_t element,
-                             std::optional<std::uint64_t> component, ColumnType type) {
+inline Cell Projector::column_value(std::uint32_t slot, const Segment& segment,
+                                    std::uint64_t element, std::optional<std::uint64_t> component,
+                                    ColumnType type) {
     if (slot == no_slot) {
         return fill::parsed_cell(segment, {element, component, type}, component_separator_,
                                  scratch_);
@@ -368,8 +385,13 @@ void Projector::placed(const Segment& segment, LoopId loop, std::uint64_t index)
 }
 
 void Projector::fill_columns(const Route& route, const Segment& segment, std::uint64_t index) {
+    // The outcome of the last conditions tested; steps that repeat them reuse it.
+    enum class Tested : std::uint8_t { No, Hold, Fail } tested = Tested::No;
     for (std::uint32_t f = route.fills_begin; f < route.fills_end; ++f) {
         const ColumnStep& step = fills_[f];
+        if (!step.same_conditions) {
+            tested = Tested::No;
+        }
         TableState& state = tables_[step.table];
         if (!state.row_open) {
             continue;
@@ -378,14 +400,20 @@ void Projector::fill_columns(const Route& route, const Segment& segment, std::ui
         if (!std::holds_alternative<slot::Unset>(target)) {
             continue;
         }
-        if (step.conditions == nullptr || conditions_hold(*step.conditions, segment)) {
-            fill::put(target, step_value(step, segment, index, std::nullopt), state.row.text);
+        if (step.conditions != nullptr) {
+            if (tested == Tested::No) {
+                tested = conditions_hold(*step.conditions, segment) ? Tested::Hold : Tested::Fail;
+            }
+            if (tested == Tested::Fail) {
+                continue;
+            }
         }
+        fill::put(target, step_value(step, segment, index, std::nullopt), state.row.text);
     }
 }
 
-inline Cell Projector::step_value(const ColumnStep& step, const Segment& segment, std::uint64_t index,
-                           std::optional<std::uint64_t> group) {
+inline Cell Projector::step_value(const ColumnStep& step, const Segment& segment,
+                                  std::uint64_t index, std::optional<std::uint64_t> group) {
     switch (step.kind) {
         case ColumnStep::Kind::Element:
             return column_value(step.slot, segment, step.element, step.component, step.type);

@@ -60,6 +60,14 @@ class Projector {
     // schemas stay and the row counters are not reset.
     std::vector<Table> take_tables();
 
+    // Makes room in the columns of `table` for `rows` rows in all; appending stays correct
+    // whatever the number of rows that come.
+    void reserve(TableIndex table, std::size_t rows) {
+        if (table < tables_.size()) {
+            tables_[table].table.reserve(rows);
+        }
+    }
+
     const std::vector<TableState>& tables() const { return tables_; }
     const Spec& spec() const { return *spec_; }
 
@@ -156,6 +164,8 @@ class Projector {
         std::uint32_t column = 0;
         std::uint32_t slot = 0;  // the kept slot of an element column, or no_slot
         Kind kind = Kind::Element;
+        // The conditions equal those of the step before in the same route.
+        bool same_conditions = false;
         // For a group column: the kept slot by group position; no_slot past its end.
         std::vector<std::uint32_t> group_slots;
     };
