@@ -63,10 +63,13 @@ void Processor::reserve_for(const Document& document) {
     const char separator = document.delimiters().element;
     for (const Body& body : document.index()) {
         // Ids of up to 7 bytes are counted; a table anchored on a longer one simply grows.
-        const std::string_view text =
-            bytes.substr(body.start, std::min<std::size_t>(body.end - body.start, 8));
-        const std::size_t end = text.find(separator);
-        const std::uint32_t id = ids.find(text.substr(0, end));
+        const char* const text = bytes.data() + body.start;
+        const std::size_t limit = std::min<std::size_t>(body.end - body.start, 8);
+        std::size_t end = 0;
+        while (end < limit && text[end] != separator) {
+            ++end;
+        }
+        const std::uint32_t id = ids.find(std::string_view(text, end));
         if (id != IdIndex::unknown) {
             ++counts[id];
         }

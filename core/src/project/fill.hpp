@@ -149,10 +149,25 @@ inline void push_text(NamedColumn& column, std::string_view bytes,
 
 // Appends `value` to `column`, text as push_text does.
 inline void push_cell(NamedColumn& column, const Cell& value, std::vector<DroppedValue>& dropped) {
-    if (const auto* bytes = std::get_if<cell::Bytes>(&value)) {
-        push_text(column, *bytes, dropped);
-    } else {
-        column.data.push_checked(value);
+    switch (value.index()) {
+        case 1:
+            push_text(column, *std::get_if<cell::Bytes>(&value), dropped);
+            return;
+        case 2:
+            column.data.push_int(*std::get_if<cell::Int>(&value));
+            return;
+        case 3:
+            column.data.push_decimal(std::get_if<cell::Decimal>(&value)->units);
+            return;
+        case 4:
+            column.data.push_date(std::get_if<cell::Date>(&value)->days);
+            return;
+        case 5:
+            column.data.push_time(std::get_if<cell::Time>(&value)->seconds);
+            return;
+        default:
+            column.data.push_null();
+            return;
     }
 }
 
