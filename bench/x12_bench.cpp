@@ -444,9 +444,10 @@ int main(int argc, char** argv) {
     const auto spec = Spec::builtin_835();
     std::size_t rows = 0, findings = 0;
     const auto process = [&] {
+        // The copy stands for the caller's own input buffer and is not timed; the index is.
+        Buffer input = Buffer::copy_of(bytes);
         const auto t0 = Clock::now();
-        auto document = Document::with_delimiters(Buffer::copy_of(bytes), delims);
-        const auto t_copy = Clock::now();  // the copy stands for the caller's own input buffer
+        auto document = Document::with_delimiters(std::move(input), delims);
         auto result = Processor::run(spec, *document);
         const auto t1 = Clock::now();
         rows = 0;
@@ -454,7 +455,7 @@ int main(int argc, char** argv) {
             rows += table.rows();
         }
         findings = result.diagnostics.size();
-        return seconds(t0, t1) - seconds(t0, t_copy);
+        return seconds(t0, t1);
     };
     const double process_seconds = report("process_run", n, bytes.size(), process);
     std::printf("stage=process_run segments_per_s=%.0f rows=%zu diagnostics=%zu\n",
