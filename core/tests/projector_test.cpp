@@ -253,6 +253,16 @@ TEST(ElementCheckFindings, TypeLengthAndCodeFindingsWithTheValueKeptOrNulled) {
          {S("SNIP 2 · element XX08 (total) has length 5; the spec allows 1 to 4") +
           " · segment #1, element 8" + tail + "\"1234.5\""},
          {{"total", "1234.5"}}},
+        // Signs and points are not digits: only the digits count against the bounds.
+        {"signed digits within bounds",
+         "1*1.5*A*20240101*HC:1*AB*ID*-123.4",
+         {},
+         {{"total", "-123.4"}}},
+        {"signed digits too many",
+         "1*1.5*A*20240101*HC:1*AB*ID*-12345",
+         {S("SNIP 2 · element XX08 (total) has length 5; the spec allows 1 to 4") +
+          " · segment #1, element 8" + tail + "\"-12345\""},
+         {{"total", "-12345.0"}}},
         {"code not listed",
          "1*1.5*C*20240101*HC:1*AB*ID",
          {S("SNIP 2 · element XX03 (kind) is not one of the 2 codes the spec lists for it "

@@ -65,8 +65,9 @@ CodeSet CodeSet::of(const std::vector<std::string>& codes) {
         }
     }
     std::ranges::sort(set.keys);
+    // At most a quarter full, so that a lookup nearly always settles at its first slot.
     std::size_t size = 1;
-    while (size < 2 * set.keys.size()) {
+    while (size < 4 * set.keys.size()) {
         size *= 2;
     }
     set.table_.assign(size, 0);

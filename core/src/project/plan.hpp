@@ -54,7 +54,7 @@ struct CodeSet {
     // Whether `text` is one of `codes`, the list this set was made of.
     bool contains(std::string_view text, const std::vector<std::string>& codes) const {
         if (const auto key = pack_segment_id(text)) {
-            // Open addressing over a power-of-two table at most half full; 0 marks a free
+            // Open addressing over a power-of-two table at most a quarter full; 0 marks a free
             // slot, which no packed key is.
             for (std::size_t i = slot_of(*key);; i = (i + 1) & mask_) {
                 if (table_[i] == *key) {
