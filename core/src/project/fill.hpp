@@ -177,6 +177,39 @@ inline void push_cell(NamedColumn& column, const Cell& value, std::vector<Droppe
 // returned, so the row is always stored.
 std::vector<DroppedValue> append(const Row& row, Table& table);
 
+// Where a column value goes: a slot of a row under construction, its text in the row's
+// buffer, or (ColumnSink) the end of a table's column. Values come typed, so that none is
+// copied through a temporary cell on the way.
+struct SlotSink {
+    Slot& target;
+    std::string& text;
+
+    void null() { target.emplace<cell::Null>(); }
+    void bytes(std::string_view bytes) {
+        const std::size_t start = text.size();
+        text.append(bytes);
+        target.emplace<slot::TextRange>(start, text.size());
+    }
+    void integer(std::int64_t value) { target.emplace<cell::Int>(value); }
+    void decimal(const Int128& units) { target.emplace<cell::Decimal>(units); }
+    void date(std::int32_t days) { target.emplace<cell::Date>(days); }
+    void time(std::int32_t seconds) { target.emplace<cell::Time>(seconds); }
+    void cell(const Cell& value) { put(target, value, text); }
+};
+
+struct ColumnSink {
+    NamedColumn& column;
+    std::vector<DroppedValue>& dropped;
+
+    void null() { column.data.push_null(); }
+    void bytes(std::string_view bytes) { push_text(column, bytes, dropped); }
+    void integer(std::int64_t value) { column.data.push_int(value); }
+    void decimal(const Int128& units) { column.data.push_decimal(units); }
+    void date(std::int32_t days) { column.data.push_date(days); }
+    void time(std::int32_t seconds) { column.data.push_time(seconds); }
+    void cell(const Cell& value) { push_cell(column, value, dropped); }
+};
+
 }  // namespace fill
 
 }  // namespace remitrax

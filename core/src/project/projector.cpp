@@ -249,21 +249,6 @@ std::uint32_t Projector::slot_of(const SegmentPlan& plan, std::uint64_t element,
     return no_slot;
 }
 
-inline Cell Projector::column_value(std::uint32_t slot, const Segment& segment,
-                                    std::uint64_t element, std::optional<std::uint64_t> component,
-                                    ColumnType type) {
-    if (slot == no_slot) {
-        return fill::parsed_cell(segment, {element, component, type}, component_separator_,
-                                 scratch_);
-    }
-    // A kept value the last check did not stamp had no text.
-    const Kept& kept = kept_[slot];
-    if (kept.stamp != stamp_) {
-        return cell::Null{};
-    }
-    return fill::kept_cell(kept.value, segment, element, component, component_separator_, scratch_);
-}
-
 std::span<const Diagnostic> Projector::on(const Segment& segment, std::span<const Event> events) {
     diagnostics_.clear();
     for (const Event& event : events) {
@@ -408,27 +393,64 @@ void Projector::fill_columns(const Route& route, const Segment& segment, std::ui
                 continue;
             }
         }
-        fill::put(target, step_value(step, segment, index, std::nullopt), state.row.text);
+        fill::SlotSink sink{target, state.row.text};
+        read_into(step, segment, index, std::nullopt, sink);
     }
 }
 
-inline Cell Projector::step_value(const ColumnStep& step, const Segment& segment,
-                                  std::uint64_t index, std::optional<std::uint64_t> group) {
+template <class Sink>
+inline void Projector::read_into(const ColumnStep& step, const Segment& segment,
+                                 std::uint64_t index, std::optional<std::uint64_t> group,
+                                 Sink& sink) {
+    std::uint64_t element = step.element;
+    std::uint32_t slot = step.slot;
     switch (step.kind) {
         case ColumnStep::Kind::Element:
-            return column_value(step.slot, segment, step.element, step.component, step.type);
+            break;
         case ColumnStep::Kind::SegmentIndex:
-            return index_cell(index);
+            sink.cell(index_cell(index));
+            return;
         case ColumnStep::Kind::Group:
+            if (!group || __builtin_add_overflow(*group, step.element, &element)) {
+                sink.null();
+                return;
+            }
+            slot = element < step.group_slots.size() ? step.group_slots[element] : no_slot;
             break;
     }
-    std::uint64_t position = 0;
-    if (!group || __builtin_add_overflow(*group, step.element, &position)) {
-        return cell::Null{};
+    if (slot == no_slot) {
+        sink.cell(fill::parsed_cell(segment, {element, step.component, step.type},
+                                    component_separator_, scratch_));
+        return;
     }
-    const std::uint32_t slot =
-        position < step.group_slots.size() ? step.group_slots[position] : no_slot;
-    return column_value(slot, segment, position, step.component, step.type);
+    // A kept value the last check did not stamp had no text. The others go to the sink from
+    // where they are kept, with no copy on the way.
+    const Kept& kept = kept_[slot];
+    if (kept.stamp != stamp_) {
+        sink.null();
+        return;
+    }
+    switch (kept.value.index()) {
+        case 1:
+            sink.bytes(
+                fill::leaf_text(segment, element, step.component, component_separator_, scratch_));
+            return;
+        case 2:
+            sink.integer(*std::get_if<cell::Int>(&kept.value));
+            return;
+        case 3:
+            sink.decimal(std::get_if<cell::Decimal>(&kept.value)->units);
+            return;
+        case 4:
+            sink.date(std::get_if<cell::Date>(&kept.value)->days);
+            return;
+        case 5:
+            sink.time(std::get_if<cell::Time>(&kept.value)->seconds);
+            return;
+        default:
+            sink.null();
+            return;
+    }
 }
 
 void Projector::segment_row(TableIndex table, std::optional<std::uint64_t> group,
@@ -466,7 +488,8 @@ void Projector::segment_row(TableIndex table, std::optional<std::uint64_t> group
             if (column == nullptr) {
                 break;
             }
-            fill::push_cell(*column, step_value(step, segment, index, group), dropped);
+            fill::ColumnSink sink{*column, dropped};
+            read_into(step, segment, index, group, sink);
         }
         while (NamedColumn* column = next()) {
             column->data.push_null();

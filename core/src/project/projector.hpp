@@ -132,11 +132,6 @@ class Projector {
     // The kept slot of `plan` for exactly this element, component and type, or no_slot.
     static std::uint32_t slot_of(const SegmentPlan& plan, std::uint64_t element,
                                  std::optional<std::uint64_t> component, ColumnType type);
-    // The value of element `element` (or its component) of the segment just checked, at
-    // `type`: the kept value of `slot`, or without one the text parsed. Bytes view the
-    // segment or the scratch buffer.
-    Cell column_value(std::uint32_t slot, const Segment& segment, std::uint64_t element,
-                      std::optional<std::uint64_t> component, ColumnType type);
     // Builds and appends one row of a segment-anchored table; `group` is the first element
     // position of its repeat group.
     void segment_row(TableIndex table, std::optional<std::uint64_t> group, const Segment& segment,
@@ -181,8 +176,12 @@ class Projector {
     ColumnStep column_step(TableIndex table, std::size_t column, const SegmentPlan* plan) const;
     // Fills the open rows' unset columns of `route` that the segment matches.
     void fill_columns(const Route& route, const Segment& segment, std::uint64_t index);
-    Cell step_value(const ColumnStep& step, const Segment& segment, std::uint64_t index,
-                    std::optional<std::uint64_t> group);
+    // Hands the value of one column step for the segment just checked to `sink` (see
+    // fill::SlotSink): the kept value of its slot, or without one the text parsed; `group` is
+    // the first element position of a repeat group.
+    template <class Sink>
+    void read_into(const ColumnStep& step, const Segment& segment, std::uint64_t index,
+                   std::optional<std::uint64_t> group, Sink& sink);
 
     std::shared_ptr<const Spec> spec_;
     Plans plans_;
