@@ -103,13 +103,12 @@ std::int64_t days_from_civil(std::uint32_t year, std::uint32_t month, std::uint3
 
 namespace {
 
-// The common short value: at most 18 digits in all, so the units fit 64 bits. Nothing when
+// The common short value: at most 18 digits in all, so the units fit 64 bits. no_units when
 // the text is longer or not such a value, which the general reading then decides.
-std::optional<Int128> parse_short_r(const char* p, const char* end, bool negative,
-                                    std::uint8_t scale) {
+Int128 parse_short_r(const char* p, const char* end, bool negative, std::uint8_t scale) {
     constexpr std::size_t short_digits = 18;
     if (static_cast<std::size_t>(end - p) > short_digits) {
-        return std::nullopt;
+        return no_units;
     }
     std::uint64_t units = 0;
     std::size_t digits = 0;
@@ -122,12 +121,12 @@ std::optional<Int128> parse_short_r(const char* p, const char* end, bool negativ
         } else if (*p == '.' && point == nullptr) {
             point = p;
         } else {
-            return std::nullopt;
+            return no_units;
         }
     }
     const std::size_t fraction = point == nullptr ? 0 : static_cast<std::size_t>(end - point - 1);
     if (digits == 0 || fraction > scale || digits + (scale - fraction) > short_digits) {
-        return std::nullopt;
+        return no_units;
     }
     const auto value = static_cast<Int128>(units) * powers_of_ten[scale - fraction];
     return negative ? -value : value;
@@ -135,14 +134,14 @@ std::optional<Int128> parse_short_r(const char* p, const char* end, bool negativ
 
 }  // namespace
 
-std::optional<Int128> parse_r(std::string_view text, std::uint8_t scale) {
+Int128 decimal_units(std::string_view text, std::uint8_t scale) {
     const char* p = text.data();
     const char* const end = p + text.size();
     const bool negative = p != end && *p == '-';
     if (negative) {
         ++p;
     }
-    if (const auto value = parse_short_r(p, end, negative, scale)) {
+    if (const Int128 value = parse_short_r(p, end, negative, scale); value != no_units) {
         return value;
     }
     // The integer and fraction digits are read as one number; the point only marks where the
@@ -157,7 +156,7 @@ std::optional<Int128> parse_r(std::string_view text, std::uint8_t scale) {
         if (is_digit(c)) {
             if (chunk_len == chunk_digits) {
                 if (!join(value, chunk, chunk_len)) {
-                    return std::nullopt;
+                    return no_units;
                 }
                 chunk = 0;
                 chunk_len = 0;
@@ -168,12 +167,12 @@ std::optional<Int128> parse_r(std::string_view text, std::uint8_t scale) {
         } else if (c == '.' && point == nullptr) {
             point = p;
         } else {
-            return std::nullopt;
+            return no_units;
         }
     }
     const std::size_t fraction = point == nullptr ? 0 : static_cast<std::size_t>(end - point - 1);
     if (digits == 0 || fraction > scale || !join(value, chunk, chunk_len)) {
-        return std::nullopt;
+        return no_units;
     }
     // Zero stays zero at any scale; anything else beyond 38 powers of ten is out of range.
     const std::size_t missing = scale - fraction;
@@ -185,9 +184,17 @@ std::optional<Int128> parse_r(std::string_view text, std::uint8_t scale) {
     if (value != 0 &&
         (missing > max_digits || __builtin_mul_overflow(value, powers_of_ten[missing], &value) ||
          value > max_magnitude)) {
-        return std::nullopt;
+        return no_units;
     }
     return negative ? -value : value;
+}
+
+std::optional<Int128> parse_r(std::string_view text, std::uint8_t scale) {
+    const Int128 units = decimal_units(text, scale);
+    if (units == no_units) {
+        return std::nullopt;
+    }
+    return units;
 }
 
 std::optional<std::uint32_t> parse_tm(std::string_view text) {

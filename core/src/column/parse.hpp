@@ -34,6 +34,12 @@ std::int64_t days_from_civil(std::uint32_t year, std::uint32_t month, std::uint3
 // magnitude is at most 10^38 - 1.
 std::optional<Int128> parse_r(std::string_view text, std::uint8_t scale);
 
+// What parse_r gives, as a plain value: no_units for a text it refuses. A valid result never
+// equals no_units, whose magnitude is beyond 38 digits. Returned in registers, so a caller on
+// the hot path does not read it back from memory.
+inline constexpr Int128 no_units = -(Int128{1} << 126) * 2;  // the least 128-bit value
+Int128 decimal_units(std::string_view text, std::uint8_t scale);
+
 // HHMM, HHMMSS, or HHMMSS and one or two digits of a fraction of a second, which are
 // ignored. The result is the seconds since midnight.
 std::optional<std::uint32_t> parse_tm(std::string_view text);

@@ -73,11 +73,11 @@ bool accept(ColumnType type, std::string_view text, Cell* out) {
             return value.has_value();
         }
         case ColumnKind::Decimal128: {
-            const auto units = parse_r(text, type.scale);
-            if (units && out != nullptr) {
-                *out = cell::Decimal{*units};
+            const Int128 units = decimal_units(text, type.scale);
+            if (units != no_units && out != nullptr) {
+                *out = cell::Decimal{units};
             }
-            return units.has_value();
+            return units != no_units;
         }
         case ColumnKind::Date32:
             if (out == nullptr) {
