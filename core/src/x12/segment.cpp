@@ -484,15 +484,4 @@ void Segment::split_released(std::string_view body, const Delimiters& delimiters
     }
 }
 
-void Segment::reparse(std::size_t index, const Frame& frame, const Delimiters& delimiters) {
-    raw_ = frame.raw;
-    index_ = index;
-    terminated_ = frame.terminated;
-    if (delimiters.release) {
-        split_released(frame.body, delimiters);
-    } else {
-        split_plain(frame.body, delimiters.element, delimiters.component);
-    }
-}
-
 }  // namespace remitrax

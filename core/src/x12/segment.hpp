@@ -142,8 +142,18 @@ class Segment {
     bool terminated() const { return terminated_; }
 
     // Refills this segment from a frame. Storage is reused, so parsing many segments into
-    // one Segment allocates nothing once it has grown to the largest shape.
-    void reparse(std::size_t index, const Frame& frame, const Delimiters& delimiters);
+    // one Segment allocates nothing once it has grown to the largest shape. Inline, so that a
+    // frame built just before is read from registers rather than from memory.
+    void reparse(std::size_t index, const Frame& frame, const Delimiters& delimiters) {
+        raw_ = frame.raw;
+        index_ = index;
+        terminated_ = frame.terminated;
+        if (delimiters.release) {
+            split_released(frame.body, delimiters);
+        } else {
+            split_plain(frame.body, delimiters.element, delimiters.component);
+        }
+    }
 
   private:
     // The split without a release character, sixteen bytes at a time. Elements stay simple
