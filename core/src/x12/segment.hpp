@@ -145,7 +145,9 @@ class Segment {
     // one Segment allocates nothing once it has grown to the largest shape. Inline, so that a
     // frame built just before is read from registers rather than from memory.
     void reparse(std::size_t index, const Frame& frame, const Delimiters& delimiters) {
-        raw_ = frame.raw;
+        // Field by field: the frame was just written that way, and a whole-view copy would
+        // read it back in one wider load that store forwarding cannot serve.
+        raw_ = std::string_view(frame.raw.data(), frame.raw.size());
         index_ = index;
         terminated_ = frame.terminated;
         if (delimiters.release) {
