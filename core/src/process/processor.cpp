@@ -1,6 +1,7 @@
 #include "process/processor.hpp"
 
 #include <algorithm>
+#include <array>
 
 namespace remitrax {
 
@@ -59,11 +60,28 @@ void Processor::reserve_for(const Document& document) {
         }
     }
     std::vector<std::uint64_t> counts(ids.size(), 0);
+    // Most segments are told apart from every counted id by their first byte.
+    std::array<bool, 256> leads{};
+    for (TableIndex t = 0; t < spec.tables.size(); ++t) {
+        const TableDef& table = spec.tables[t];
+        if (table.segment) {
+            leads[static_cast<unsigned char>(table.segment->front())] = true;
+        }
+        for (const LoopId loop : table.loops) {
+            const std::string& trigger = spec.loops[loop].trigger.segment;
+            if (!trigger.empty()) {
+                leads[static_cast<unsigned char>(trigger.front())] = true;
+            }
+        }
+    }
     const std::string_view bytes = document.bytes();
     const char separator = document.delimiters().element;
     for (const Body& body : document.index()) {
-        // Ids of up to 7 bytes are counted; a table anchored on a longer one simply grows.
         const char* const text = bytes.data() + body.start;
+        if (body.end == body.start || !leads[static_cast<unsigned char>(*text)]) {
+            continue;
+        }
+        // Ids of up to 7 bytes are counted; a table anchored on a longer one simply grows.
         const std::size_t limit = std::min<std::size_t>(body.end - body.start, 8);
         std::size_t end = 0;
         while (end < limit && text[end] != separator) {
