@@ -17,7 +17,8 @@ constexpr std::uint8_t kEnd = 2;
 
 }  // namespace
 
-LoopEngine::LoopEngine(const Spec& spec) : spec_(&spec), loops_(spec.loops.size()) {
+LoopEngine::LoopEngine(const Spec& spec)
+    : spec_(&spec), loops_(spec.loops.size()), state_(spec.loops.size()) {
     for (const LoopDef& def : spec.loops) {
         ids_.add(def.trigger.segment);
         for (const std::string& id : def.segments) {
@@ -81,7 +82,8 @@ LoopEngine::Step LoopEngine::decide(std::size_t state, std::size_t id) const {
         const bool plain = std::ranges::all_of(children, [this](LoopId loop) {
             return spec_->loops[loop].trigger.conditions.empty();
         });
-        return plain ? Step{children.front(), keep, StepKind::Child} : Step{};
+        const auto loop = static_cast<std::uint32_t>(children.front());
+        return plain ? Step{loop, static_cast<std::uint32_t>(keep), loop, StepKind::Child} : Step{};
     };
     for (std::size_t position = chain.size(); position > 0; --position) {
         if (const auto children = candidates(chain[position - 1], id); !children.empty()) {
@@ -94,31 +96,46 @@ LoopEngine::Step LoopEngine::decide(std::size_t state, std::size_t id) const {
     for (std::size_t position = chain.size(); position > 0; --position) {
         const LoopId loop = chain[position - 1];
         if (const std::uint8_t role = member_[loop * width_ + id]; role != 0) {
-            return {loop, position, (role & kEnd) != 0 ? StepKind::MemberEnd : StepKind::Member};
+            const bool ends = (role & kEnd) != 0;
+            // An end segment leaves the loop's parent innermost.
+            const std::size_t next = !ends ? loop : position > 1 ? chain[position - 2] : loops_;
+            return {static_cast<std::uint32_t>(loop), static_cast<std::uint32_t>(position),
+                    static_cast<std::uint32_t>(next),
+                    ends ? StepKind::MemberEnd : StepKind::Member};
         }
     }
     // Recovery opens only loops triggered by the id.
     const bool triggers = std::ranges::any_of(
         spec_->loops, [&](const LoopDef& def) { return ids_.find(def.trigger.segment) == id; });
-    return triggers ? Step{} : Step{0, 0, StepKind::Unplaced};
+    return triggers ? Step{} : Step{0, 0, 0, StepKind::Unplaced};
 }
 
 std::span<const Event> LoopEngine::feed(const Segment& segment) {
+    return feed(segment, ids_.find(segment.id()));
+}
+
+std::span<const Event> LoopEngine::feed(const Segment& segment, std::uint32_t found) {
     count_ = 0;
     // A spec names no empty id, so a frame with an empty id is never a member.
-    const std::uint32_t found = ids_.find(segment.id());
     const std::size_t id = found == IdIndex::unknown ? width_ - 1 : found;
-    const Step& step = steps_[(depth_ == 0 ? loops_ : stack_[depth_ - 1]) * width_ + id];
-    if (step.kind == StepKind::Member) {
-        close_down_to(step.keep);
-        emit(Event::placed(step.loop, segment.index()));
-        return emitted();
+    const Step step = steps_[state_ * width_ + id];
+    if (step.kind > StepKind::Child) [[unlikely]] {
+        const std::span<const Event> events = follow(segment, id, step);
+        settle();
+        return events;
     }
+    // Every loop that closes lies below `keep` on the stack, whatever the kind.
+    close_down_to(step.keep);
+    const std::uint64_t index = segment.index();
     if (step.kind == StepKind::Child) {
-        enter(step.loop, segment.index(), step.keep);
-        return emitted();
+        open(step.loop, index, false);
     }
-    return follow(segment, id, step);
+    emit(Event::placed(step.loop, index));
+    if (step.kind == StepKind::MemberEnd) {
+        close_down_to(step.keep - 1);
+    }
+    state_ = step.next;
+    return emitted();
 }
 
 std::span<const Event> LoopEngine::follow(const Segment& segment, std::size_t id,
@@ -130,22 +147,9 @@ std::span<const Event> LoopEngine::follow(const Segment& segment, std::size_t id
         emit(Event::empty(index));
         return emitted();
     }
-    switch (step.kind) {
-        case StepKind::Member:
-        case StepKind::MemberEnd:
-            place(index, step.keep, step.kind == StepKind::MemberEnd);
-            return emitted();
-        case StepKind::Child:
-            enter(step.loop, index, step.keep);
-            return emitted();
-        case StepKind::Unplaced:
-            break;
-        case StepKind::Search:
-            if (place_as_child(segment, id, index) || place_as_member(id, index) ||
-                recover(segment, index)) {
-                return emitted();
-            }
-            break;
+    if (step.kind == StepKind::Search && (place_as_child(segment, id, index) ||
+                                          place_as_member(id, index) || recover(segment, index))) {
+        return emitted();
     }
     emit(Event::unplaced(index));
     return emitted();
@@ -154,6 +158,7 @@ std::span<const Event> LoopEngine::follow(const Segment& segment, std::size_t id
 std::span<const Event> LoopEngine::close_all() {
     count_ = 0;
     close_down_to(0);
+    settle();
     return emitted();
 }
 

@@ -90,24 +90,32 @@ class LoopEngine {
     // (ancestors root first, then the loop itself), the Placed, then the Close of the loop an
     // end segment ends.
     std::span<const Event> feed(const Segment& segment);
+    // The same, with the segment id's number in ids() (IdIndex::unknown when absent) already
+    // known to the caller.
+    std::span<const Event> feed(const Segment& segment, std::uint32_t id);
     // At the end of the input: closes every open loop, innermost first. The engine can then
     // take a new input.
     std::span<const Event> close_all();
 
     // The open loops, outermost first.
     std::span<const LoopId> stack() const { return {stack_.data(), depth_}; }
+    // Every id a trigger, member list or end names.
+    const IdIndex& ids() const { return ids_; }
 
   private:
     // What feed does with an id while a given loop is innermost, when the stack and the id
     // alone decide it; Search when element values or recovery may.
-    enum class StepKind : std::uint8_t { Search, Member, MemberEnd, Child, Unplaced };
+    // The kinds that place by the table alone come first.
+    enum class StepKind : std::uint8_t { Member, MemberEnd, Child, Search, Unplaced };
+    // Kept small, so that the rows of the loops a file uses stay in cache.
     struct Step {
-        LoopId loop = 0;
-        std::size_t keep = 0;  // loops left open before the loop is entered or placed in
+        std::uint32_t loop = 0;  // entered or placed in
+        std::uint32_t keep = 0;  // loops left open before the loop is entered or placed in
+        std::uint32_t next = 0;  // the state afterwards, for the kinds that place
         StepKind kind = StepKind::Search;
     };
 
-    // What feed does with any step; `id` is the column of the segment's id.
+    // What feed does with a step the table leaves open; `id` is the column of the segment's id.
     std::span<const Event> follow(const Segment& segment, std::size_t id, const Step& step);
     // Pops and records a Close while more than `keep` loops are open.
     void close_down_to(std::size_t keep) {
@@ -116,6 +124,8 @@ class LoopEngine {
             emit(Event::close(stack_[depth_]));
         }
     }
+    // Brings state_ in line with the stack after a step the table did not decide.
+    void settle() { state_ = depth_ == 0 ? loops_ : stack_[depth_ - 1]; }
     void emit(const Event& event) { events_[count_++] = event; }
     std::span<const Event> emitted() const { return {events_.data(), count_}; }
     void open(LoopId loop, std::uint64_t segment, bool implicit) {
@@ -162,6 +172,8 @@ class LoopEngine {
     // for the longest chain of loops, which bounds what one call can open and close.
     std::vector<LoopId> stack_;
     std::size_t depth_ = 0;
+    // The row of steps_ for the current stack: its innermost loop, or loops_ when empty.
+    std::size_t state_ = 0;
     std::vector<Event> events_;
     std::size_t count_ = 0;
     // The ancestor chain of implicit recovery; kept so that building it needs no storage.
