@@ -117,10 +117,10 @@ std::span<const Event> LoopEngine::feed(const Segment& segment) {
 std::span<const Event> LoopEngine::feed(const Segment& segment, std::uint32_t found) {
     count_ = 0;
     // A spec names no empty id, so a frame with an empty id is never a member.
-    const std::size_t id = found == IdIndex::unknown ? width_ - 1 : found;
+    const std::size_t id = std::min<std::size_t>(found, width_ - 1);
     const Step step = steps_[state_ * width_ + id];
     if (step.kind > StepKind::Child) [[unlikely]] {
-        const std::span<const Event> events = follow(segment, id, step);
+        const std::span<const Event> events = follow(segment, id, step.kind);
         settle();
         return events;
     }
@@ -138,8 +138,7 @@ std::span<const Event> LoopEngine::feed(const Segment& segment, std::uint32_t fo
     return emitted();
 }
 
-std::span<const Event> LoopEngine::follow(const Segment& segment, std::size_t id,
-                                          const Step& step) {
+std::span<const Event> LoopEngine::follow(const Segment& segment, std::size_t id, StepKind kind) {
     const std::uint64_t index = segment.index();
     // Nothing but whitespace between two terminators, or after the last one, wherever it
     // stands: the open loops stay open.
@@ -147,8 +146,8 @@ std::span<const Event> LoopEngine::follow(const Segment& segment, std::size_t id
         emit(Event::empty(index));
         return emitted();
     }
-    if (step.kind == StepKind::Search && (place_as_child(segment, id, index) ||
-                                          place_as_member(id, index) || recover(segment, index))) {
+    if (kind == StepKind::Search && (place_as_child(segment, id, index) ||
+                                     place_as_member(id, index) || recover(segment, index))) {
         return emitted();
     }
     emit(Event::unplaced(index));

@@ -1,6 +1,7 @@
 // Placing segments in the loop tree of a spec, one at a time, as a short list of events.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -90,9 +91,14 @@ class LoopEngine {
     // (ancestors root first, then the loop itself), the Placed, then the Close of the loop an
     // end segment ends.
     std::span<const Event> feed(const Segment& segment);
-    // The same, with the segment id's number in ids() (IdIndex::unknown when absent) already
-    // known to the caller.
+    // The same, with the number of the segment's id in ids() already known to the caller; any
+    // number from ids().size() on stands for an id the engine does not know.
     std::span<const Event> feed(const Segment& segment, std::uint32_t id);
+    // Starts loading the step of a segment to come whose id has number `id`, so that feeding
+    // it does not wait for memory that the work in between may have evicted.
+    void expect(std::uint32_t id) const {
+        __builtin_prefetch(&steps_[state_ * width_ + std::min<std::size_t>(id, width_ - 1)]);
+    }
     // At the end of the input: closes every open loop, innermost first. The engine can then
     // take a new input.
     std::span<const Event> close_all();
@@ -116,7 +122,7 @@ class LoopEngine {
     };
 
     // What feed does with a step the table leaves open; `id` is the column of the segment's id.
-    std::span<const Event> follow(const Segment& segment, std::size_t id, const Step& step);
+    std::span<const Event> follow(const Segment& segment, std::size_t id, StepKind kind);
     // Pops and records a Close while more than `keep` loops are open.
     void close_down_to(std::size_t keep) {
         while (depth_ > keep) {

@@ -26,6 +26,7 @@ class IdIndex {
             return found;
         }
         const auto number = static_cast<std::uint32_t>(count_++);
+        names_.emplace_back(id);
         if (id.size() >= kShort || count_ * 2 > kSlots) {
             long_.emplace_back(std::string(id), number);
             return number;
@@ -41,24 +42,29 @@ class IdIndex {
 
     std::uint32_t find(std::string_view id) const {
         if (id.size() < kShort) {
-            const std::uint64_t key = pack(id);
-            for (std::size_t i = slot_of(key);; i = (i + 1) & (kSlots - 1)) {
-                if (slots_[i].key == key) {
-                    return slots_[i].number;
-                }
-                if (slots_[i].key == 0) {
-                    break;
-                }
+            if (const std::uint32_t found = find_key(pack(id)); found != unknown) {
+                return found;
             }
         }
         return find_long(id);
     }
+    // find for an id shorter than kShort whose bytes `word` also holds, first byte lowest;
+    // the bytes of `word` past the id are ignored.
+    std::uint32_t find_short(std::string_view id, std::uint64_t word) const {
+        const std::uint64_t marker = std::uint64_t{1} << (8 * id.size());
+        const std::uint32_t found = find_key((word & (marker - 1)) | marker);
+        // Once the table is half full, ids go to the long list.
+        return found != unknown || long_.empty() ? found : find_long(id);
+    }
 
     // How many ids were added.
     std::size_t size() const { return count_; }
+    // The id numbered `number`.
+    std::string_view name(std::uint32_t number) const { return names_[number]; }
+
+    static constexpr std::size_t kShort = 8;
 
   private:
-    static constexpr std::size_t kShort = 8;
     static constexpr std::size_t kSlots = 256;
 
     struct Slot {
@@ -71,6 +77,16 @@ class IdIndex {
     // Only ids shorter than kShort are packed. Two loads of four bytes cover 4 to 7 bytes,
     // three single bytes cover 1 to 3, some of them twice.
     // Kept out of line, so the common lookup calls nothing.
+    std::uint32_t find_key(std::uint64_t key) const {
+        for (std::size_t i = slot_of(key);; i = (i + 1) & (kSlots - 1)) {
+            if (slots_[i].key == key) {
+                return slots_[i].number;
+            }
+            if (slots_[i].key == 0) {
+                return unknown;
+            }
+        }
+    }
     [[gnu::noinline]] std::uint32_t find_long(std::string_view id) const {
         for (const auto& [text, number] : long_) {
             if (text == id) {
@@ -104,6 +120,7 @@ class IdIndex {
 
     std::vector<Slot> slots_;
     std::vector<std::pair<std::string, std::uint32_t>> long_;
+    std::vector<std::string> names_;  // by number
     std::size_t count_ = 0;
 };
 

@@ -1,7 +1,8 @@
 #include "process/processor.hpp"
 
 #include <algorithm>
-#include <array>
+#include <bit>
+#include <cstring>
 
 namespace remitrax {
 
@@ -44,9 +45,12 @@ Tables Processor::take_tables() {
     return Tables(projector_.take_tables());
 }
 
-void Processor::reserve_for(const Document& document) {
+std::vector<std::uint32_t> Processor::reserve_for(const Document& document) {
     const Spec& spec = projector_.spec();
     IdIndex ids;
+    for (std::uint32_t n = 0; n < engine_.ids().size(); ++n) {
+        ids.add(engine_.ids().name(n));
+    }
     // Per table, the numbers of the ids whose segments start its rows.
     std::vector<std::vector<std::uint32_t>> anchors(spec.tables.size());
     for (TableIndex t = 0; t < spec.tables.size(); ++t) {
@@ -59,38 +63,38 @@ void Processor::reserve_for(const Document& document) {
             anchors[t].push_back(ids.add(spec.loops[loop].trigger.segment));
         }
     }
-    std::vector<std::uint64_t> counts(ids.size(), 0);
-    // Most segments are told apart from every counted id by their first byte.
-    std::array<bool, 256> leads{};
-    for (TableIndex t = 0; t < spec.tables.size(); ++t) {
-        const TableDef& table = spec.tables[t];
-        if (table.segment) {
-            leads[static_cast<unsigned char>(table.segment->front())] = true;
-        }
-        for (const LoopId loop : table.loops) {
-            const std::string& trigger = spec.loops[loop].trigger.segment;
-            if (!trigger.empty()) {
-                leads[static_cast<unsigned char>(trigger.front())] = true;
-            }
-        }
-    }
+    const auto other = static_cast<std::uint32_t>(ids.size());
+    std::vector<std::uint64_t> counts(ids.size() + 1, 0);
+    std::vector<std::uint32_t> numbers(document.size());
     const std::string_view bytes = document.bytes();
-    const char separator = document.delimiters().element;
-    for (const Body& body : document.index()) {
-        const char* const text = bytes.data() + body.start;
-        if (body.end == body.start || !leads[static_cast<unsigned char>(*text)]) {
-            continue;
+    const Delimiters& delimiters = document.delimiters();
+    // Eight bytes at a time: the lowest byte equal to the separator ends the id.
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    const std::uint64_t separators = ones * static_cast<unsigned char>(delimiters.element);
+    const std::vector<Body>& index = document.index();
+    for (std::size_t i = 0; i < index.size(); ++i) {
+        const std::string_view body(bytes.data() + index[i].start, index[i].end - index[i].start);
+        std::uint32_t number = IdIndex::unknown;
+        if (body.size() >= 8 && !delimiters.release) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, body.data(), sizeof word);
+            if constexpr (std::endian::native == std::endian::big) {
+                word = std::byteswap(word);
+            }
+            const std::uint64_t x = word ^ separators;
+            if (const std::uint64_t hits = (x - ones) & ~x & (ones << 7); hits != 0) {
+                const auto size = static_cast<std::size_t>(std::countr_zero(hits)) / 8;
+                number = ids.find_short(body.substr(0, size), word);
+            } else {
+                number = ids.find(body.substr(0, body.find(delimiters.element)));
+            }
+        } else {
+            number = ids.find(
+                body.substr(0, find_unescaped(body, delimiters.element, delimiters.release)));
         }
-        // Ids of up to 7 bytes are counted; a table anchored on a longer one simply grows.
-        const std::size_t limit = std::min<std::size_t>(body.end - body.start, 8);
-        std::size_t end = 0;
-        while (end < limit && text[end] != separator) {
-            ++end;
-        }
-        const std::uint32_t id = ids.find(std::string_view(text, end));
-        if (id != IdIndex::unknown) {
-            ++counts[id];
-        }
+        number = std::min(number, other);
+        numbers[i] = number;
+        ++counts[number];
     }
     for (TableIndex t = 0; t < spec.tables.size(); ++t) {
         std::uint64_t rows = 0;
@@ -99,11 +103,12 @@ void Processor::reserve_for(const Document& document) {
         }
         projector_.reserve(t, static_cast<std::size_t>(rows));
     }
+    return numbers;
 }
 
 RunResult Processor::run(std::shared_ptr<const Spec> spec, const Document& document) {
     Processor processor(std::move(spec), document.delimiters());
-    processor.reserve_for(document);
+    const std::vector<std::uint32_t> numbers = processor.reserve_for(document);
     RunResult result;
     Segment segment;
     for (std::size_t i = 0; i < document.size(); ++i) {
@@ -115,7 +120,10 @@ RunResult Processor::run(std::shared_ptr<const Spec> spec, const Document& docum
         }
         segment.reparse(i, *frame, document.delimiters());
         // feed without the copy of the events into the output.
-        const std::span<const Event> events = processor.engine_.feed(segment);
+        const std::span<const Event> events = processor.engine_.feed(segment, numbers[i]);
+        if (i + 1 < numbers.size()) {
+            processor.engine_.expect(numbers[i + 1]);
+        }
         append(result.diagnostics, processor.checker_.on(segment, events));
         append(result.diagnostics, processor.projector_.on(segment, events));
     }

@@ -48,9 +48,11 @@ class Processor {
     static RunResult run(std::shared_ptr<const Spec> spec, const Document& document);
 
   private:
-    // Sizes the output columns for `document` from how often each table's anchor id occurs
-    // in it, so that they grow in one step rather than by repeated doubling.
-    void reserve_for(const Document& document);
+    // Numbers the id of every segment of `document`, the engine's ids first so that their
+    // numbers are those of the engine, and sizes the output columns from how often each
+    // table's anchor id occurs, so that they grow in one step rather than by repeated
+    // doubling. One number per segment; an id that none of them names has the last.
+    std::vector<std::uint32_t> reserve_for(const Document& document);
 
     LoopEngine engine_;
     EnvelopeChecker checker_;
