@@ -250,6 +250,11 @@ std::uint32_t Projector::slot_of(const SegmentPlan& plan, std::uint64_t element,
 }
 
 std::span<const Diagnostic> Projector::on(const Segment& segment, std::span<const Event> events) {
+    return on(segment, events, ids_.find(segment.id()));
+}
+
+std::span<const Diagnostic> Projector::on(const Segment& segment, std::span<const Event> events,
+                                          std::uint32_t id) {
     diagnostics_.clear();
     for (const Event& event : events) {
         switch (event.kind()) {
@@ -260,7 +265,7 @@ std::span<const Diagnostic> Projector::on(const Segment& segment, std::span<cons
                 closed();
                 break;
             case EventKind::Placed:
-                placed(segment, event.loop(), event.segment());
+                placed(segment, id, event.loop(), event.segment());
                 break;
             case EventKind::Unplaced:
             case EventKind::Empty:
@@ -336,11 +341,10 @@ void Projector::closed() {
     open_.pop_back();
 }
 
-void Projector::placed(const Segment& segment, LoopId loop, std::uint64_t index) {
+void Projector::placed(const Segment& segment, std::uint32_t id, LoopId loop, std::uint64_t index) {
     if (loop >= instances_.size()) {
         return;
     }
-    const std::uint32_t id = ids_.find(segment.id());
     if (id == IdIndex::unknown) {
         return;
     }

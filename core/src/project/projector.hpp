@@ -51,6 +51,10 @@ class Projector {
     // Consumes the events of one segment, in order. The findings of this call only, valid
     // until the next call.
     std::span<const Diagnostic> on(const Segment& segment, std::span<const Event> events);
+    // The same, with the number of the segment's id in ids() already known to the caller
+    // (IdIndex::unknown for an id it does not hold).
+    std::span<const Diagnostic> on(const Segment& segment, std::span<const Event> events,
+                                   std::uint32_t id);
 
     // End of input: appends the rows of the loops still open, innermost first, and restarts
     // loop instance and row numbering. Rows not yet taken stay for the next take.
@@ -70,6 +74,8 @@ class Projector {
 
     const std::vector<TableState>& tables() const { return tables_; }
     const Spec& spec() const { return *spec_; }
+    // The ids of the plans and of the segment-anchored tables.
+    const IdIndex& ids() const { return ids_; }
 
   private:
     struct OpenLoop {
@@ -80,7 +86,7 @@ class Projector {
     void opened(LoopId loop, std::uint64_t segment);
     // Closes the innermost open loop, appending its table's row while it is still open.
     void closed();
-    void placed(const Segment& segment, LoopId loop, std::uint64_t index);
+    void placed(const Segment& segment, std::uint32_t id, LoopId loop, std::uint64_t index);
 
     // One value check of a plan, with what the definition asks resolved once.
     struct ValueStep {
