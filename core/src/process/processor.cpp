@@ -48,8 +48,10 @@ Tables Processor::take_tables() {
 std::vector<std::uint32_t> Processor::reserve_for(const Document& document) {
     const Spec& spec = projector_.spec();
     IdIndex ids;
-    for (std::uint32_t n = 0; n < engine_.ids().size(); ++n) {
-        ids.add(engine_.ids().name(n));
+    for (const IdIndex* known : {&engine_.ids(), &projector_.ids()}) {
+        for (std::uint32_t n = 0; n < known->size(); ++n) {
+            ids.add(known->name(n));
+        }
     }
     // Per table, the numbers of the ids whose segments start its rows.
     std::vector<std::vector<std::uint32_t>> anchors(spec.tables.size());
@@ -64,6 +66,11 @@ std::vector<std::uint32_t> Processor::reserve_for(const Document& document) {
         }
     }
     const auto other = static_cast<std::uint32_t>(ids.size());
+    projector_ids_.resize(ids.size() + 1);
+    for (std::uint32_t n = 0; n < other; ++n) {
+        projector_ids_[n] = projector_.ids().find(ids.name(n));
+    }
+    projector_ids_.back() = IdIndex::unknown;
     std::vector<std::uint64_t> counts(ids.size() + 1, 0);
     std::vector<std::uint32_t> numbers(document.size());
     const std::string_view bytes = document.bytes();
@@ -125,7 +132,8 @@ RunResult Processor::run(std::shared_ptr<const Spec> spec, const Document& docum
             processor.engine_.expect(numbers[i + 1]);
         }
         append(result.diagnostics, processor.checker_.on(segment, events));
-        append(result.diagnostics, processor.projector_.on(segment, events));
+        append(result.diagnostics,
+               processor.projector_.on(segment, events, processor.projector_ids_[numbers[i]]));
     }
     append(result.diagnostics, processor.finish().diagnostics);
     result.tables = processor.take_tables();

@@ -51,13 +51,16 @@ class Processor {
     // Numbers the id of every segment of `document`, the engine's ids first so that their
     // numbers are those of the engine, and sizes the output columns from how often each
     // table's anchor id occurs, so that they grow in one step rather than by repeated
-    // doubling. One number per segment; an id that none of them names has the last.
+    // doubling. One number per segment; an id that none of them names has the last. Fills
+    // projector_ids_.
     std::vector<std::uint32_t> reserve_for(const Document& document);
 
     LoopEngine engine_;
     EnvelopeChecker checker_;
     Projector projector_;
     Output output_;
+    // By number of reserve_for: the projector's number of that id.
+    std::vector<std::uint32_t> projector_ids_;
 };
 
 }  // namespace remitrax
