@@ -74,18 +74,6 @@ EnvelopeChecker::EnvelopeChecker(const Spec& spec, const Delimiters& delimiters)
     }
 }
 
-std::span<const Diagnostic> EnvelopeChecker::on(const Segment& segment,
-                                                std::span<const Event> events) {
-    // Most segments are placed in an open loop and are not its end segment, which an id of
-    // another length cannot be. The first segment may carry the mark.
-    if (events.size() == 1 && events.front().kind() == EventKind::Placed && segment.index() != 0 &&
-        diagnostics_.empty() && ends_[events.front().loop()].size() != segment.id().size()) {
-        saturating_increment(segments_);
-        return diagnostics_;
-    }
-    return follow(segment, events);
-}
-
 std::span<const Diagnostic> EnvelopeChecker::follow(const Segment& segment,
                                                     std::span<const Event> events) {
     diagnostics_.clear();

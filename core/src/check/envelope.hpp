@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -52,7 +53,20 @@ class EnvelopeChecker {
 
     // Handles one segment with the events the loop engine gave for it. The view holds the
     // findings of this call and is valid until the next call.
-    std::span<const Diagnostic> on(const Segment& segment, std::span<const Event> events);
+    // Inline: most segments take the first branch, which needs no call.
+    std::span<const Diagnostic> on(const Segment& segment, std::span<const Event> events) {
+        // Most segments are placed in an open loop and are not its end segment, which an id
+        // of another length cannot be. The first segment may carry the mark.
+        if (events.size() == 1 && events.front().kind() == EventKind::Placed &&
+            segment.index() != 0 && diagnostics_.empty() &&
+            ends_[events.front().loop()].size() != segment.id().size()) {
+            if (segments_ != std::numeric_limits<std::uint64_t>::max()) {
+                ++segments_;
+            }
+            return diagnostics_;
+        }
+        return follow(segment, events);
+    }
     // Pops the innermost open loop, reporting it when it ended without its end segment: at
     // `segment` when given, else at the end of the input.
     void closed(const Segment* segment);

@@ -8,9 +8,15 @@ namespace remitrax {
 
 namespace {
 
+// Out of line, so that the test for nothing to append stays small enough to inline.
+[[gnu::noinline]] void append_all(std::vector<Diagnostic>& out,
+                                  std::span<const Diagnostic> diagnostics) {
+    out.insert(out.end(), diagnostics.begin(), diagnostics.end());
+}
+
 void append(std::vector<Diagnostic>& out, std::span<const Diagnostic> diagnostics) {
-    if (!diagnostics.empty()) {
-        out.insert(out.end(), diagnostics.begin(), diagnostics.end());
+    if (!diagnostics.empty()) [[unlikely]] {
+        append_all(out, diagnostics);
     }
 }
 
