@@ -85,10 +85,11 @@ std::vector<std::uint32_t> Processor::reserve_for(const Document& document) {
     constexpr std::uint64_t ones = 0x0101010101010101u;
     const std::uint64_t separators = ones * static_cast<unsigned char>(delimiters.element);
     const std::vector<Body>& index = document.index();
+    const bool plain = !delimiters.release;
     for (std::size_t i = 0; i < index.size(); ++i) {
         const std::string_view body(bytes.data() + index[i].start, index[i].end - index[i].start);
         std::uint32_t number = IdIndex::unknown;
-        if (body.size() >= 8 && !delimiters.release) {
+        if (body.size() >= 8 && plain) {
             std::uint64_t word = 0;
             std::memcpy(&word, body.data(), sizeof word);
             if constexpr (std::endian::native == std::endian::big) {
@@ -124,14 +125,8 @@ RunResult Processor::run(std::shared_ptr<const Spec> spec, const Document& docum
     const std::vector<std::uint32_t> numbers = processor.reserve_for(document);
     RunResult result;
     Segment segment;
-    for (std::size_t i = 0; i < document.size(); ++i) {
-        // An index built from the input always gives a frame; a span that does not fit the
-        // bytes would end the walk.
-        const auto frame = document.frame(i);
-        if (!frame) {
-            break;
-        }
-        segment.reparse(i, *frame, document.delimiters());
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        segment.reparse(i, document.frame_at(i), document.delimiters());
         // feed without the copy of the events into the output.
         const std::span<const Event> events = processor.engine_.feed(segment, numbers[i]);
         if (i + 1 < numbers.size()) {

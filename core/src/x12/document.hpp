@@ -79,37 +79,44 @@ class Document {
 
     // Nothing when i is not less than the number of segments.
     std::optional<Span> span(std::size_t i) const {
-        const std::size_t n = index_.size();
-        if (i >= n) {
+        if (i >= index_.size()) {
             return std::nullopt;
         }
-        // 64-bit arithmetic: a body ending at the 32-bit limit must not wrap to offset 0.
-        Span s;
-        s.body_start = index_[i].start;
-        s.body_end = index_[i].end;
-        s.start = i == 0 ? 0 : std::uint64_t{index_[i - 1].end} + 1;
-        s.terminated = i + 1 < n || s.body_end < bytes_.size();
-        s.end = s.terminated ? s.body_end + 1 : s.body_end;
-        return s;
+        return span_at(i);
     }
     // The frame of segment i, rebuilt from the index by the span rule. Inline, as span is:
     // a run looks up every segment's frame.
     std::optional<Frame> frame(std::size_t i) const {
-        const auto s = span(i);
-        if (!s) {
+        if (i >= index_.size()) {
             return std::nullopt;
         }
+        return frame_at(i);
+    }
+    // frame for an i known to be less than the number of segments.
+    Frame frame_at(std::size_t i) const {
+        const Span s = span_at(i);
         // The index was built from these bytes, so both ranges lie inside them.
         const char* const bytes = bytes_.view().data();
-        return Frame{std::string_view(bytes + s->start, s->end - s->start),
-                     std::string_view(bytes + s->body_start, s->body_end - s->body_start),
-                     s->terminated};
+        return Frame{std::string_view(bytes + s.start, s.end - s.start),
+                     std::string_view(bytes + s.body_start, s.body_end - s.body_start),
+                     s.terminated};
     }
     // A new Segment that borrows this document's bytes.
     std::optional<Segment> segment(std::size_t i) const;
     Segments segments() const;
 
   private:
+    Span span_at(std::size_t i) const {
+        // 64-bit arithmetic: a body ending at the 32-bit limit must not wrap to offset 0.
+        Span s;
+        s.body_start = index_[i].start;
+        s.body_end = index_[i].end;
+        s.start = i == 0 ? 0 : std::uint64_t{index_[i - 1].end} + 1;
+        s.terminated = i + 1 < index_.size() || s.body_end < bytes_.size();
+        s.end = s.terminated ? s.body_end + 1 : s.body_end;
+        return s;
+    }
+
     Document(Buffer bytes, std::vector<Body> index, const Delimiters& delimiters)
         : bytes_(std::move(bytes)), index_(std::move(index)), delimiters_(delimiters) {}
 
