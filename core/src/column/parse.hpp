@@ -141,15 +141,14 @@ inline Int128 decimal_units(std::string_view text, std::uint8_t scale, std::stri
         // The text fills the top n bytes; the bytes below it are not looked at.
         unsigned below = static_cast<unsigned>(8 - n) * 8;
         const std::uint64_t point = word::zero_bytes(w ^ word::bytes('.')) >> below << below;
-        std::uint64_t fraction = 0;
-        if (point != 0) {
-            const auto bit = static_cast<unsigned>(__builtin_ctzll(point)) - 7;
-            fraction = (63 - bit) / 8;
-            // The bytes before the point move up over it.
-            const std::uint64_t before = (std::uint64_t{1} << bit) - 1;
-            w = (w & ~(before | (point >> 7) * 0xFF)) | ((w & before) << 8);
-            below += 8;
-        }
+        // The bytes before the point move up over it, without a branch on whether there is
+        // one: with none, nothing moves and the fraction is empty.
+        const std::uint64_t at = point >> 7;  // the low bit of the point's byte
+        const std::uint64_t before = at - (at != 0 ? 1 : 0);
+        w = (w & ~(before | at * 0xFF)) | ((w & before) << 8);
+        const std::uint64_t fraction =
+            at != 0 ? static_cast<std::uint64_t>(__builtin_clzll(point)) / 8 : 0;
+        below += at != 0 ? 8 : 0;
         if ((point & (point - 1)) == 0 && below < 64 && fraction <= scale) {
             const std::uint64_t pad = (std::uint64_t{1} << below) - 1;
             w = (w & ~pad) | (word::bytes('0') & pad);

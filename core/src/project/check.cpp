@@ -318,9 +318,11 @@ void Projector::check_segment(const Segment& segment, const SegmentChecks& check
         }
     }
     // The planned elements after the segment's last one are all absent.
-    const auto first = required_.begin() + checks.required_begin;
+    if (next == checks.elements_end) {
+        return;
+    }
     const auto last = required_.begin() + checks.required_end;
-    for (auto r = std::lower_bound(first, last, next); r != last; ++r) {
+    for (auto r = required_.begin() + element_steps_[next].required_from; r != last; ++r) {
         const ElementStep& step = element_steps_[*r];
         report_value(Finding::Missing, segment, index, step.value.position, std::nullopt,
                      step.value, {});
@@ -364,6 +366,13 @@ Projector::SegmentChecks Projector::compile_checks(const SegmentPlan& plan) {
         required_.push_back(checks.elements_begin + static_cast<std::uint32_t>(r));
     }
     checks.required_end = static_cast<std::uint32_t>(required_.size());
+    std::uint32_t r = checks.required_begin;
+    for (std::uint32_t e = checks.elements_begin; e < checks.elements_end; ++e) {
+        while (r < checks.required_end && required_[r] < e) {
+            ++r;
+        }
+        element_steps_[e].required_from = r;
+    }
     return checks;
 }
 

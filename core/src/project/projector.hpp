@@ -99,6 +99,8 @@ class Projector {
         std::uint64_t max_component = 0;
         std::uint32_t components_begin = 0;  // into component_steps_; empty when simple
         std::uint32_t components_end = 0;
+        // Into required_: the first required step of the plan at or after this one.
+        std::uint32_t required_from = 0;
     };
     // The checks of one segment plan, as ranges of element_steps_ and required_.
     struct SegmentChecks {
