@@ -2,6 +2,7 @@
 // checked on their edge cases and against plain references over many inputs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -17,7 +18,9 @@ namespace {
 using remitrax::civil_date;
 using remitrax::CivilDate;
 using remitrax::ColumnType;
+using remitrax::date_days;
 using remitrax::days_from_civil;
+using remitrax::decimal_units;
 using remitrax::Int128;
 using remitrax::parse_r;
 using remitrax::parse_tm;
@@ -277,6 +280,87 @@ TEST(ParseR, AgreesWithStringArithmeticOnRandomTexts) {
     // Both outcomes must be well represented for the comparison to mean anything.
     EXPECT_GT(accepted, 50000u);
     EXPECT_GT(refused, 50000u);
+}
+
+// The same text read from windows that hold it at every offset, amid bytes that could pass for
+// part of an amount, must give what the general reading gives: texts of 1 to 10 bytes cross
+// the 8 bytes read as one word, and scales up to 20 cross the 18 digits that fit one.
+TEST(ParseR, ReadingFromAWindowAgreesWithTheGeneralReading) {
+    std::mt19937_64 rng(835835);
+    const auto below = [&](unsigned n) { return static_cast<unsigned>(rng() % n); };
+    const std::string_view alphabet = "0123456789012345678901234567890123456789..-x";
+    std::size_t accepted = 0, refused = 0, windowed = 0;
+    for (int i = 0; i < 200000; ++i) {
+        std::string text;
+        const unsigned length = 1 + below(10);
+        for (unsigned k = 0; k < length; ++k) {
+            text += alphabet[below(static_cast<unsigned>(alphabet.size()))];
+        }
+        const auto scale = static_cast<std::uint8_t>(below(8) == 0 ? below(256) : below(21));
+        const std::string expected = shown(parse_r(text, scale));
+        // Before and after the text: none, a few or many bytes of the same alphabet.
+        std::string buffer;
+        const unsigned lead = below(3) == 0 ? 0 : below(12);
+        const unsigned trail = below(3) == 0 ? 0 : below(12);
+        for (unsigned k = 0; k < lead + trail; ++k) {
+            buffer += alphabet[below(static_cast<unsigned>(alphabet.size()))];
+        }
+        buffer.insert(lead, text);
+        const std::string_view window(buffer);
+        const std::string_view in_window = window.substr(lead, text.size());
+        std::uint64_t digits = 99;
+        const remitrax::Int128 units = decimal_units(in_window, scale, window, digits);
+        const std::string got = units == remitrax::no_units ? "none" : decimal(units);
+        ASSERT_EQ(got, expected) << text << " at " << +scale << " in " << buffer;
+        if (got != "none") {
+            const auto counted =
+                std::ranges::count_if(text, [](char c) { return c >= '0' && c <= '9'; });
+            ASSERT_EQ(digits, static_cast<std::uint64_t>(counted)) << text << " in " << buffer;
+        }
+        ++(got == "none" ? refused : accepted);
+        windowed += lead + trail > 0 ? 1u : 0u;
+    }
+    EXPECT_GT(accepted, 50000u);
+    EXPECT_GT(refused, 50000u);
+    EXPECT_GT(windowed, 100000u);
+}
+
+// Eight-digit dates are read as one word: every day of many years, every month and day number
+// from 00 to 99, and every non-digit byte at every position must give what civil_date and
+// days_from_civil give.
+TEST(DateDays, AgreesWithCivilDateAndDaysFromCivil) {
+    const auto expected = [](std::string_view text) -> std::optional<std::int32_t> {
+        const auto date = civil_date(text);
+        if (!date) {
+            return std::nullopt;
+        }
+        return static_cast<std::int32_t>(days_from_civil(date->year, date->month, date->day));
+    };
+    std::size_t valid = 0;
+    for (unsigned y = 0; y <= 9999; y += (y < 30 || y > 9970 || (y > 1890 && y < 2110)) ? 1 : 13) {
+        for (unsigned m = 0; m <= 99; ++m) {
+            for (unsigned d = 0; d <= 99; d += (m >= 1 && m <= 12) ? 1 : 11) {
+                for (const int year_digits : {2, 4}) {
+                    const std::string text = ymd(y, m, d, year_digits);
+                    ASSERT_EQ(date_days(text), expected(text)) << text;
+                    valid += date_days(text) ? 1u : 0u;
+                }
+            }
+        }
+    }
+    EXPECT_GT(valid, 500000u);
+    for (const std::string_view base : {"20240229", "240229", "00010101", "99991231"}) {
+        for (std::size_t at = 0; at < base.size(); ++at) {
+            for (int b = 0; b < 256; ++b) {
+                std::string text(base);
+                text[at] = static_cast<char>(b);
+                ASSERT_EQ(date_days(text), expected(text)) << base << " at " << at << " byte " << b;
+            }
+        }
+    }
+    for (const std::string_view text : {"", "2024022", "202402291", "2024-2-9"}) {
+        EXPECT_EQ(date_days(text), std::nullopt) << text;
+    }
 }
 
 TEST(ParseTm, EdgeCases) {

@@ -392,4 +392,34 @@ TEST(PlansCodes, MembershipMatchesTheListItself) {
     EXPECT_GT(misses, 10000u);
 }
 
+// A text read as one word from a window around it has the key of the text read byte by byte,
+// whatever the window holds before and after it and however far it reaches.
+TEST(PlansCodes, KeysReadFromAWindowMatchKeysOfTheTextAlone) {
+    std::mt19937_64 rng(8350);
+    const auto below = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+    const std::string_view alphabet("AB0\0\xff", 5);
+    std::size_t keyed = 0;
+    for (int round = 0; round < 100000; ++round) {
+        std::string buffer;
+        const std::size_t length = below(11);
+        const std::size_t lead = below(3) == 0 ? 0 : below(10);
+        const std::size_t trail = below(3) == 0 ? 0 : below(10);
+        for (std::size_t i = 0; i < lead + length + trail; ++i) {
+            buffer.push_back(alphabet[below(alphabet.size())]);
+        }
+        const std::string_view window(buffer);
+        const std::string_view text = window.substr(lead, length);
+        const std::string alone(text);
+        const std::uint64_t key = CodeSet::key_of(text, window);
+        ASSERT_EQ(key, CodeSet::key_of(alone, alone)) << testing::PrintToString(buffer);
+        const std::optional<std::uint64_t> packed = pack_segment_id(alone);
+        ASSERT_EQ(key != 0, packed.has_value()) << testing::PrintToString(alone);
+        keyed += key != 0 ? 1u : 0u;
+        const std::vector<std::string> codes{alone};
+        const CodeSet set = CodeSet::of(codes);
+        ASSERT_TRUE(set.contains(text, codes, window)) << testing::PrintToString(buffer);
+    }
+    EXPECT_GT(keyed, 50000u);
+}
+
 }  // namespace

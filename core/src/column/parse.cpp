@@ -25,13 +25,9 @@ constexpr std::uint32_t two_digits(const char* p) {
     return static_cast<std::uint32_t>(p[0] - '0') * 10 + static_cast<std::uint32_t>(p[1] - '0');
 }
 
-constexpr bool is_leap(std::uint32_t year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
 constexpr std::uint32_t month_length(std::uint32_t year, std::uint32_t month) {
     constexpr std::uint8_t lengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && is_leap(year) ? 29 : lengths[month - 1];
+    return month == 2 && is_leap_year(year) ? 29 : lengths[month - 1];
 }
 
 constexpr std::size_t max_digits = 38;
@@ -84,21 +80,6 @@ std::optional<CivilDate> civil_date(std::string_view text) {
         return std::nullopt;
     }
     return CivilDate{year, month, day};
-}
-
-std::int64_t days_from_civil(std::uint32_t year, std::uint32_t month, std::uint32_t day) {
-    // Years are counted from March 1, so a leap day is the last day of its year and the
-    // 400-year era of 146097 days repeats exactly.
-    const std::int64_t y = static_cast<std::int64_t>(year) - (month <= 2 ? 1 : 0);
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t year_of_era = y - era * 400;
-    const std::int64_t m = month;
-    const std::int64_t day_of_year =
-        (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + static_cast<std::int64_t>(day) - 1;
-    const std::int64_t day_of_era =
-        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    // 719468 days lead from 0000-03-01 to 1970-01-01.
-    return era * 146097 + day_of_era - 719468;
 }
 
 namespace {

@@ -46,15 +46,6 @@ std::optional<std::int64_t> parse_int(std::string_view text) {
     return magnitude == 0 ? 0 : -1 - static_cast<std::int64_t>(magnitude - 1);
 }
 
-std::optional<std::int32_t> parse_date(std::string_view text) {
-    const auto date = civil_date(text);
-    if (!date) {
-        return std::nullopt;
-    }
-    // The years of civil_date keep the day count well inside 32 bits.
-    return static_cast<std::int32_t>(days_from_civil(date->year, date->month, date->day));
-}
-
 // Whether `text` is valid for `type`; when it is and `out` is given, the parsed cell goes
 // there. Empty text is valid only as Binary. Binary text is kept as empty Bytes: kept text must
 // not point into the segment or the scratch buffer, and is read again when a column takes it.
@@ -79,14 +70,13 @@ bool accept(ColumnType type, std::string_view text, Cell* out) {
             }
             return units != no_units;
         }
-        case ColumnKind::Date32:
-            if (out == nullptr) {
-                return civil_date(text).has_value();
-            } else if (const auto days = parse_date(text)) {
+        case ColumnKind::Date32: {
+            const auto days = date_days(text);
+            if (days && out != nullptr) {
                 *out = cell::Date{*days};
-                return true;
             }
-            return false;
+            return days.has_value();
+        }
         case ColumnKind::Time32: {
             const auto seconds = parse_tm(text);
             if (seconds && out != nullptr) {
@@ -183,42 +173,93 @@ void Projector::report_shape(const Segment& segment, std::uint64_t index, const 
                     index, n, extra, datum);
 }
 
-inline void Projector::check_value(const Segment& segment, std::uint64_t index,
-                                   std::uint64_t element, std::optional<std::uint64_t> component,
-                                   const ValueStep& step, std::string_view text) {
+void Projector::refuse_value(const Segment& segment, std::uint64_t index, std::uint64_t element,
+                             std::optional<std::uint64_t> component, const ValueStep& step,
+                             std::string_view text) {
+    if (step.slot != no_slot) {
+        kept_[step.slot].value = cell::Null{};
+    }
+    report_value(Finding::Type, segment, index, element, component, step, text);
+}
+
+namespace {
+
+// The window of `text` that may be read: `raw` when the text lies in it.
+std::string_view window_of(std::string_view text, std::string_view raw) {
+    const auto offset = reinterpret_cast<std::uintptr_t>(text.data()) -
+                        reinterpret_cast<std::uintptr_t>(raw.data());
+    return offset <= raw.size() && text.size() <= raw.size() - offset ? raw : text;
+}
+
+}  // namespace
+
+[[gnu::always_inline]] inline void Projector::check_value(
+    const Segment& segment, std::uint64_t index, std::uint64_t element,
+    std::optional<std::uint64_t> component, const ValueStep& step, std::string_view text,
+    std::string_view raw) {
     if (text.empty()) {
         if (step.required) [[unlikely]] {
             report_value(Finding::Missing, segment, index, element, component, step, text);
         }
         return;
     }
-    Cell* kept = nullptr;
+    Kept* kept = nullptr;
     if (step.slot != no_slot) {
-        kept_[step.slot].stamp = stamp_;
-        kept = &kept_[step.slot].value;
+        kept = &kept_[step.slot];
+        kept->stamp = stamp_;
     }
-    // Text is valid for a binary column as it stands; it is kept as empty Bytes.
-    if (step.type.kind == ColumnKind::Binary) {
-        if (kept != nullptr) {
-            *kept = cell::Bytes{};
+    std::uint64_t length = text.size();
+    std::string_view window = text;
+    switch (step.type.kind) {
+        case ColumnKind::Binary:
+            // Text is valid for a binary column as it stands; it is kept as empty Bytes.
+            if (kept != nullptr) {
+                kept->value.emplace<cell::Bytes>();
+            }
+            break;
+        case ColumnKind::Decimal128: {
+            window = window_of(text, raw);
+            const Int128 units = decimal_units(text, step.type.scale, window, length);
+            if (units == no_units) [[unlikely]] {
+                refuse_value(segment, index, element, component, step, text);
+                return;
+            }
+            if (kept != nullptr) {
+                kept->value.emplace<cell::Decimal>(units);
+            }
+            break;
         }
-    } else if (!accept(step.type, text, kept)) [[unlikely]] {
-        if (kept != nullptr) {
-            *kept = cell::Null{};
+        case ColumnKind::Date32: {
+            const auto days = date_days(text);
+            if (!days) [[unlikely]] {
+                refuse_value(segment, index, element, component, step, text);
+                return;
+            }
+            if (kept != nullptr) {
+                kept->value.emplace<cell::Date>(*days);
+            }
+            break;
         }
-        report_value(Finding::Type, segment, index, element, component, step, text);
-        return;
+        default:
+            if (!accept(step.type, text, kept != nullptr ? &kept->value : nullptr)) [[unlikely]] {
+                refuse_value(segment, index, element, component, step, text);
+                return;
+            }
+            length = valid_length(step.type, text);
+            break;
     }
     // A value of the wrong length or outside its code list is reported and still kept.
-    if (step.bounded) {
-        const std::uint64_t length = valid_length(step.type, text);
-        if (length < step.min || length > step.max) [[unlikely]] {
-            report_value(Finding::Length, segment, index, element, component, step, text);
-            return;
-        }
+    if (length < step.min || length > step.max) [[unlikely]] {
+        report_value(Finding::Length, segment, index, element, component, step, text);
+        return;
     }
-    if (step.codes != nullptr && !step.codes->contains(text, step.def->codes)) [[unlikely]] {
-        report_value(Finding::Code, segment, index, element, component, step, text);
+    if (step.codes != nullptr) {
+        if (window.data() == text.data()) {
+            window = window_of(text, raw);
+        }
+        if (!step.codes->contains(text, step.def->codes, window)) [[unlikely]] {
+            report_value(Finding::Code, segment, index, element, component, step, text);
+        }
     }
 }
 
@@ -226,6 +267,7 @@ void Projector::check_segment(const Segment& segment, const SegmentChecks& check
                               std::uint64_t index) {
     ++stamp_;
     const auto elements = segment.elements();
+    const std::string_view raw = segment.raw();
     std::uint32_t next = checks.elements_begin;
     for (; next < checks.elements_end; ++next) {
         const ElementStep& step = element_steps_[next];
@@ -243,7 +285,7 @@ void Projector::check_segment(const Segment& segment, const SegmentChecks& check
             }
             // An empty value is kept as nothing: a column reading it finds no text and
             // stores null, as it would for a kept null.
-            check_value(segment, index, n, std::nullopt, step.value, text);
+            check_value(segment, index, n, std::nullopt, step.value, text, raw);
             continue;
         }
         bool present = false;
@@ -272,13 +314,15 @@ void Projector::check_segment(const Segment& segment, const SegmentChecks& check
                 text = data->is_composite() ? data->components()[part.position - 1].bytes()
                                             : data->value().bytes();
             }
-            check_value(segment, index, n, part.position, part, text);
+            check_value(segment, index, n, part.position, part, text, raw);
         }
     }
     // The planned elements after the segment's last one are all absent.
-    const auto first = required_.begin() + checks.required_begin;
+    if (next == checks.elements_end) {
+        return;
+    }
     const auto last = required_.begin() + checks.required_end;
-    for (auto r = std::lower_bound(first, last, next); r != last; ++r) {
+    for (auto r = required_.begin() + element_steps_[next].required_from; r != last; ++r) {
         const ElementStep& step = element_steps_[*r];
         report_value(Finding::Missing, segment, index, step.value.position, std::nullopt,
                      step.value, {});
@@ -297,7 +341,6 @@ Projector::ValueStep Projector::value_step(std::uint64_t position, const Element
     step.slot = keep ? slot : no_slot;
     step.type = type;
     step.required = def.required;
-    step.bounded = def.min || def.max;
     return step;
 }
 
@@ -323,6 +366,13 @@ Projector::SegmentChecks Projector::compile_checks(const SegmentPlan& plan) {
         required_.push_back(checks.elements_begin + static_cast<std::uint32_t>(r));
     }
     checks.required_end = static_cast<std::uint32_t>(required_.size());
+    std::uint32_t r = checks.required_begin;
+    for (std::uint32_t e = checks.elements_begin; e < checks.elements_end; ++e) {
+        while (r < checks.required_end && required_[r] < e) {
+            ++r;
+        }
+        element_steps_[e].required_from = r;
+    }
     return checks;
 }
 

@@ -58,8 +58,8 @@ CodeSet CodeSet::of(const std::vector<std::string>& codes) {
     CodeSet set;
     set.keys.reserve(codes.size());
     for (const std::string& code : codes) {
-        if (const auto key = pack_segment_id(code)) {
-            set.keys.push_back(*key);
+        if (const std::uint64_t key = key_of(code, code); key != 0) {
+            set.keys.push_back(key);
         } else {
             set.complete = false;
         }

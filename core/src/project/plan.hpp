@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "column/parse.hpp"
 #include "column/types.hpp"
 #include "spec/elements.hpp"
 #include "spec/loops.hpp"
@@ -45,19 +46,43 @@ inline std::optional<std::uint64_t> pack_segment_id(std::string_view id) {
     return key;
 }
 
-// A code list as packed keys (see pack_segment_id), so that a lookup compares integers.
+// A code list as keys of their bytes, so that a lookup compares integers. A code shorter than 8
+// bytes has the key of its bytes, the first lowest, below a byte 1 that keeps codes differing
+// only in trailing zero bytes apart; longer codes have none.
 struct CodeSet {
     std::vector<std::uint64_t> keys;  // ascending
     bool complete = true;             // every code is short enough to have a key
 
     static CodeSet of(const std::vector<std::string>& codes);
+    // The key of `text`, or 0 when it is too long for one. `text` lies in `window`, all of
+    // which may be read.
+    static std::uint64_t key_of(std::string_view text, std::string_view window) {
+        const std::size_t n = text.size();
+        if (n >= 8) {
+            return 0;
+        }
+        std::uint64_t key = 0;
+        if (n != 0 && word::load_top(text, window, key)) {
+            key >>= 64 - 8 * n;
+        } else {
+            for (std::size_t i = 0; i < n; ++i) {
+                key |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * i);
+            }
+        }
+        return key | std::uint64_t{1} << (8 * n);
+    }
     // Whether `text` is one of `codes`, the list this set was made of.
     bool contains(std::string_view text, const std::vector<std::string>& codes) const {
-        if (const auto key = pack_segment_id(text)) {
+        return contains(text, codes, text);
+    }
+    // The same for a text that lies in `window`, all of which may be read.
+    bool contains(std::string_view text, const std::vector<std::string>& codes,
+                  std::string_view window) const {
+        if (const std::uint64_t key = key_of(text, window); key != 0) {
             // Open addressing over a power-of-two table at most a quarter full; 0 marks a free
-            // slot, which no packed key is.
-            for (std::size_t i = slot_of(*key);; i = (i + 1) & mask_) {
-                if (table_[i] == *key) {
+            // slot, which no key is.
+            for (std::size_t i = slot_of(key);; i = (i + 1) & mask_) {
+                if (table_[i] == key) {
                     return true;
                 }
                 if (table_[i] == 0) {

@@ -92,19 +92,21 @@ class Projector {
     struct ValueStep {
         const ElementDef* def = nullptr;
         const CodeSet* codes = nullptr;  // null when any value is allowed
+        // The bounds of check::length; without a minimum or a maximum, 0 or the largest value.
         std::uint64_t min = 0;
         std::uint64_t max = 0;
         std::uint64_t position = 0;  // of the element, or of the component in it; 1-based
         std::uint32_t slot = 0;      // where the value is kept, or no_slot
         ColumnType type;             // column_type_of the definition's type
         bool required = false;
-        bool bounded = false;  // the definition has a minimum or a maximum length
     };
     struct ElementStep {
         ValueStep value;
         std::uint64_t max_component = 0;
         std::uint32_t components_begin = 0;  // into component_steps_; empty when simple
         std::uint32_t components_end = 0;
+        // Into required_: the first required step of the plan at or after this one.
+        std::uint32_t required_from = 0;
     };
     // The checks of one segment plan, as ranges of element_steps_ and required_.
     struct SegmentChecks {
@@ -130,10 +132,16 @@ class Projector {
     [[gnu::cold]] [[gnu::noinline]] void report_shape(const Segment& segment, std::uint64_t index,
                                                       const ElementStep& step, const Element& data);
     // Checks one value. When the step keeps the value and the text is not empty, the value
-    // parsed is kept in its slot: Null unless the text is valid for the type.
+    // parsed is kept in its slot: Null unless the text is valid for the type. Text that lies
+    // in `raw` may be read in words that start before it, from the start of `raw` on.
     void check_value(const Segment& segment, std::uint64_t index, std::uint64_t element,
                      std::optional<std::uint64_t> component, const ValueStep& step,
-                     std::string_view text);
+                     std::string_view text, std::string_view raw);
+    // A value not valid for its type: kept as Null and reported.
+    [[gnu::cold]] [[gnu::noinline]] void refuse_value(const Segment& segment, std::uint64_t index,
+                                                      std::uint64_t element,
+                                                      std::optional<std::uint64_t> component,
+                                                      const ValueStep& step, std::string_view text);
 
     // The kept slot of `plan` for exactly this element, component and type, or no_slot.
     static std::uint32_t slot_of(const SegmentPlan& plan, std::uint64_t element,
