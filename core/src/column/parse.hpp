@@ -65,6 +65,16 @@ Int128 decimal_units(std::string_view text, std::uint8_t scale);
 inline Int128 decimal_units(std::string_view text, std::uint8_t scale, std::string_view window,
                             std::uint64_t& digits);
 
+// The word reading of that decimal_units: true with `units` and `digits` set when it settles
+// the text as valid, false when the text is left to decimal_units_counted. Its units fit 64
+// bits, so a caller gets them in one register.
+inline bool word_decimal_units(std::string_view text, std::uint8_t scale, std::string_view window,
+                               std::int64_t& units, std::uint64_t& digits);
+
+// decimal_units, with `digits` set to the text's count of digits when it is valid.
+inline Int128 decimal_units_counted(std::string_view text, std::uint8_t scale,
+                                    std::uint64_t& digits);
+
 // The days from 1970-01-01 of a text civil_date accepts, or nothing. CCYYMMDD is read as one
 // word.
 inline std::optional<std::int32_t> date_days(std::string_view text);
@@ -132,8 +142,8 @@ inline constexpr std::array<std::uint64_t, 19> powers_of_ten = [] {
 
 }  // namespace word
 
-inline Int128 decimal_units(std::string_view text, std::uint8_t scale, std::string_view window,
-                            std::uint64_t& digits) {
+inline bool word_decimal_units(std::string_view text, std::uint8_t scale, std::string_view window,
+                               std::int64_t& units, std::uint64_t& digits) {
     const bool negative = !text.empty() && text.front() == '-';
     const std::size_t n = text.size() - (negative ? 1 : 0);
     std::uint64_t w = 0;
@@ -156,17 +166,34 @@ inline Int128 decimal_units(std::string_view text, std::uint8_t scale, std::stri
             const std::uint64_t missing = scale - fraction;
             if (word::all_digits(w) && count + missing <= 18) {
                 digits = count;
-                const auto units =
-                    static_cast<Int128>(word::eight_digits(w) * word::powers_of_ten[missing]);
-                return negative ? -units : units;
+                // At most 18 digits: the magnitude stays below 2^63.
+                const auto magnitude =
+                    static_cast<std::int64_t>(word::eight_digits(w) * word::powers_of_ten[missing]);
+                units = negative ? -magnitude : magnitude;
+                return true;
             }
         }
     }
+    return false;
+}
+
+inline Int128 decimal_units_counted(std::string_view text, std::uint8_t scale,
+                                    std::uint64_t& digits) {
     const Int128 units = decimal_units(text, scale);
     if (units != no_units) {
-        digits = n - (std::memchr(text.data(), '.', text.size()) != nullptr ? 1 : 0);
+        digits = text.size() - (text.front() == '-' ? 1 : 0) -
+                 (std::memchr(text.data(), '.', text.size()) != nullptr ? 1 : 0);
     }
     return units;
+}
+
+inline Int128 decimal_units(std::string_view text, std::uint8_t scale, std::string_view window,
+                            std::uint64_t& digits) {
+    std::int64_t units = 0;
+    if (word_decimal_units(text, scale, window, units, digits)) {
+        return units;
+    }
+    return decimal_units_counted(text, scale, digits);
 }
 
 inline std::optional<std::int32_t> date_days(std::string_view text) {

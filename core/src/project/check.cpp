@@ -177,7 +177,7 @@ void Projector::refuse_value(const Segment& segment, std::uint64_t index, std::u
                              std::optional<std::uint64_t> component, const ValueStep& step,
                              std::string_view text) {
     if (step.slot != no_slot) {
-        kept_[step.slot].value = cell::Null{};
+        kept_[step.slot].kind = Kept::Kind::Null;
     }
     report_value(Finding::Type, segment, index, element, component, step, text);
 }
@@ -208,25 +208,37 @@ std::string_view window_of(std::string_view text, std::string_view raw) {
         kept = &kept_[step.slot];
         kept->stamp = stamp_;
     }
+    // Each kind stores its own words, so a kept value is never written through a wider type.
+    const auto keep = [kept](Kept::Kind kind, std::uint64_t low, std::uint64_t high = 0) {
+        if (kept != nullptr) {
+            kept->low = low;
+            kept->high = high;
+            kept->kind = kind;
+        }
+    };
     std::uint64_t length = text.size();
     std::string_view window = text;
     switch (step.type.kind) {
         case ColumnKind::Binary:
             // Text is valid for a binary column as it stands; it is kept as empty Bytes.
-            if (kept != nullptr) {
-                kept->value.emplace<cell::Bytes>();
-            }
+            keep(Kept::Kind::Bytes, 0);
             break;
         case ColumnKind::Decimal128: {
             window = window_of(text, raw);
-            const Int128 units = decimal_units(text, step.type.scale, window, length);
+            // Each reading keeps its own result, so the amounts of one word stay in registers.
+            if (std::int64_t units = 0;
+                word_decimal_units(text, step.type.scale, window, units, length)) {
+                keep(Kept::Kind::Decimal, static_cast<std::uint64_t>(units),
+                     units < 0 ? ~std::uint64_t{0} : 0);
+                break;
+            }
+            const Int128 units = decimal_units_counted(text, step.type.scale, length);
             if (units == no_units) [[unlikely]] {
                 refuse_value(segment, index, element, component, step, text);
                 return;
             }
-            if (kept != nullptr) {
-                kept->value.emplace<cell::Decimal>(units);
-            }
+            keep(Kept::Kind::Decimal, static_cast<std::uint64_t>(units),
+                 static_cast<std::uint64_t>(units >> 64));
             break;
         }
         case ColumnKind::Date32: {
@@ -235,18 +247,28 @@ std::string_view window_of(std::string_view text, std::string_view raw) {
                 refuse_value(segment, index, element, component, step, text);
                 return;
             }
-            if (kept != nullptr) {
-                kept->value.emplace<cell::Date>(*days);
-            }
+            keep(Kept::Kind::Date, static_cast<std::uint64_t>(std::int64_t{*days}));
             break;
         }
-        default:
-            if (!accept(step.type, text, kept != nullptr ? &kept->value : nullptr)) [[unlikely]] {
+        case ColumnKind::Int64: {
+            const auto value = parse_int(text);
+            if (!value) [[unlikely]] {
                 refuse_value(segment, index, element, component, step, text);
                 return;
             }
+            keep(Kept::Kind::Int, static_cast<std::uint64_t>(*value));
             length = valid_length(step.type, text);
             break;
+        }
+        case ColumnKind::Time32: {
+            const auto seconds = parse_tm(text);
+            if (!seconds) [[unlikely]] {
+                refuse_value(segment, index, element, component, step, text);
+                return;
+            }
+            keep(Kept::Kind::Time, std::uint64_t{*seconds});
+            break;
+        }
     }
     // A value of the wrong length or outside its code list is reported and still kept.
     if (length < step.min || length > step.max) [[unlikely]] {

@@ -434,27 +434,27 @@ inline void Projector::read_into(const ColumnStep& step, const Segment& segment,
         sink.null();
         return;
     }
-    switch (kept.value.index()) {
-        case 1:
+    switch (kept.kind) {
+        case Kept::Kind::Bytes:
             sink.bytes(
                 fill::leaf_text(segment, element, step.component, component_separator_, scratch_));
             return;
-        case 2:
-            sink.integer(*std::get_if<cell::Int>(&kept.value));
+        case Kept::Kind::Int:
+            sink.integer(static_cast<std::int64_t>(kept.low));
             return;
-        case 3:
-            sink.decimal(std::get_if<cell::Decimal>(&kept.value)->units);
+        case Kept::Kind::Decimal:
+            sink.decimal(static_cast<Int128>(kept.high) << 64 | kept.low);
             return;
-        case 4:
-            sink.date(std::get_if<cell::Date>(&kept.value)->days);
+        case Kept::Kind::Date:
+            sink.date(static_cast<std::int32_t>(kept.low));
             return;
-        case 5:
-            sink.time(std::get_if<cell::Time>(&kept.value)->seconds);
+        case Kept::Kind::Time:
+            sink.time(static_cast<std::int32_t>(kept.low));
             return;
-        default:
-            sink.null();
-            return;
+        case Kept::Kind::Null:
+            break;
     }
+    sink.null();
 }
 
 void Projector::segment_row(TableIndex table, std::optional<std::uint64_t> group,

@@ -208,10 +208,15 @@ class Projector {
     std::vector<std::vector<TableIndex>> segment_tables_;  // by LoopId, in table order
     std::vector<OpenLoop> open_;                           // outermost first
     std::vector<std::uint64_t> instances_;                 // by LoopId
-    // A value kept by the checks, current while its stamp is that of the last check.
+    // A value kept by the checks, current while its stamp is that of the last check. Plain
+    // words rather than a Cell: a Decimal is written as two halves and read back as the same
+    // two halves, so neither side waits on a wider access to memory the other just touched.
     struct Kept {
-        Cell value;
+        enum class Kind : std::uint8_t { Null, Bytes, Int, Decimal, Date, Time };
+        std::uint64_t low = 0;   // an Int, Date or Time sign-extended; the low half of a Decimal
+        std::uint64_t high = 0;  // the high half of a Decimal
         std::uint64_t stamp = 0;
+        Kind kind = Kind::Null;
     };
     static constexpr std::uint32_t no_slot = std::numeric_limits<std::uint32_t>::max();
     std::vector<Kept> kept_;  // by slot
