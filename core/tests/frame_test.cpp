@@ -282,6 +282,37 @@ TEST(Framing, RandomInputsRoundTripAndBothRoadsAgree) {
     }
 }
 
+TEST(Document, IndexOfLongInputsAgreesWithTheFrames) {
+    // Inputs long enough that segments and runs of trivia cross the index's blocks of 64
+    // bytes, with terminators at their edges, several in a row and none at all.
+    for (unsigned seed = 0; seed < 3000; ++seed) {
+        std::mt19937 rng(seed);
+        const std::string terminators = "~\n\x1c";
+        const Delimiters d{'*', ':', terminators[seed % terminators.size()], {}, {}};
+        const std::string alphabet = std::string("AB1*:  \r\n\t") + d.segment + d.segment;
+        std::string input = seed % 7 == 0 ? bom : "";
+        const std::size_t length = std::uniform_int_distribution<std::size_t>(0, 400)(rng);
+        const std::size_t period = std::uniform_int_distribution<std::size_t>(1, 80)(rng);
+        for (std::size_t i = 0; i < length; ++i) {
+            // Some inputs are long runs with a terminator every `period` bytes.
+            const bool regular = seed % 3 == 0;
+            input += regular ? (i % period == period - 1 ? d.segment : 'A')
+                             : alphabet[std::uniform_int_distribution<std::size_t>(
+                                   0, alphabet.size() - 1)(rng)];
+        }
+        SCOPED_TRACE("seed " + std::to_string(seed) + " input " + quote(input));
+        std::vector<remitrax::Body> frames;
+        std::string_view rest = input;
+        for (auto cut = remitrax::first_frame(rest, d); cut; cut = remitrax::next_frame(rest, d)) {
+            const auto start = static_cast<std::size_t>(cut->frame.body.data() - input.data());
+            frames.push_back({static_cast<std::uint32_t>(start),
+                              static_cast<std::uint32_t>(start + cut->frame.body.size())});
+            rest = cut->rest;
+        }
+        EXPECT_EQ(remitrax::document::index(input, d).value(), frames);
+    }
+}
+
 TEST(SampleFiles, DocumentAndTokenizerAgree) {
     const std::filesystem::path folder = REMITRAX_SAMPLES_DIR;
     if (!std::filesystem::is_directory(folder)) {
