@@ -1,5 +1,5 @@
-// Feeding the loop engine allocates nothing once its lists have grown. The global allocation
-// functions are replaced here to count calls, so this test lives in its own executable.
+// Feeding the loop engine allocates nothing once its lists have grown. Allocations are counted
+// by replacing the global allocation functions, so this test lives in its own executable.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -11,44 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "counting_new.hpp"
 #include "engine/engine.hpp"
 #include "spec/spec.hpp"
 #include "x12/bytes.hpp"
 #include "x12/document.hpp"
 #include "x12/segment.hpp"
-
-namespace {
-
-std::size_t allocations = 0;
-
-void* counted(std::size_t size) {
-    ++allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    return counted(size);
-}
-void* operator new[](std::size_t size) {
-    return counted(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 
@@ -89,9 +57,9 @@ TEST(LoopEngineAlloc, SecondPassOverAFileAllocatesNothing) {
 
         LoopEngine engine(*spec);
         const std::size_t warm = pass(engine, segments);
-        const std::size_t before = allocations;
+        const std::size_t before = remitrax::testing::allocation_count();
         const std::size_t again = pass(engine, segments);
-        const std::size_t made = allocations - before;
+        const std::size_t made = remitrax::testing::allocation_count() - before;
         EXPECT_EQ(made, 0u) << name;
         EXPECT_EQ(again, warm) << name;
         EXPECT_GT(warm, segments.size() / 2) << name;

@@ -1,5 +1,5 @@
-// What the processor allocates per segment once warm. The global allocation functions are
-// replaced here to count calls, so this test lives in its own executable.
+// What the processor allocates per segment once warm. Allocations are counted by replacing
+// the global allocation functions, so this test lives in its own executable.
 //
 // Rows are kept in growing column buffers, so an input fed again without a take still makes
 // the columns reallocate now and then; the measure is the number of allocations per segment
@@ -18,60 +18,12 @@
 #include <utility>
 #include <vector>
 
+#include "counting_new.hpp"
 #include "process/processor.hpp"
 #include "spec/spec.hpp"
 #include "x12/bytes.hpp"
 #include "x12/document.hpp"
 #include "x12/segment.hpp"
-
-namespace {
-
-std::size_t allocations = 0;
-
-void* counted(std::size_t size) {
-    ++allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    return counted(size);
-}
-void* operator new[](std::size_t size) {
-    return counted(size);
-}
-// The sorting of tables asks for its scratch buffer without exceptions; these must pair with
-// the delete below as well.
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    ++allocations;
-    return std::malloc(size == 0 ? 1 : size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    ++allocations;
-    return std::malloc(size == 0 ? 1 : size);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 
@@ -115,9 +67,9 @@ TEST(ProcessorAlloc, FeedingAWarmProcessorAllocatesOnlyForColumnGrowth) {
     for (int i = 0; i < 4; ++i) {
         ASSERT_EQ(pass(processor, segments), 0U);
     }
-    const std::size_t before = allocations;
+    const std::size_t before = remitrax::testing::allocation_count();
     ASSERT_EQ(pass(processor, segments), 0U);
-    const std::size_t made = allocations - before;
+    const std::size_t made = remitrax::testing::allocation_count() - before;
     std::size_t columns = 0;
     const remitrax::Tables tables = processor.take_tables();
     for (const remitrax::Table& table : tables) {
@@ -144,9 +96,9 @@ TEST(ProcessorAlloc, RunGrowsOnlyItsColumnsWithTheInput) {
         }
         const auto document = Document::parse(Buffer::copy_of(text));
         EXPECT_TRUE(document.has_value());
-        const std::size_t before = allocations;
+        const std::size_t before = remitrax::testing::allocation_count();
         const remitrax::RunResult result = Processor::run(spec, *document);
-        const std::size_t made = allocations - before;
+        const std::size_t made = remitrax::testing::allocation_count() - before;
         EXPECT_TRUE(result.diagnostics.empty());
         return std::pair{made, document->size()};
     };
