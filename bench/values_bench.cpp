@@ -17,28 +17,18 @@
 
 #include "column/parse.hpp"
 #include "column/table.hpp"
+#include "common.hpp"
 
 namespace {
 
 using namespace remitrax;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::g_sink;
+using bench::seconds;
 
-// Results land here so that no stage can be optimised away.
-volatile std::uint64_t g_sink = 0;
-
-// splitmix64: deterministic, so every run generates the same values.
-class Rng {
+class Rng : public bench::SplitMix {
   public:
-    std::uint64_t next() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15u);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-        return z ^ (z >> 31);
-    }
     unsigned below(unsigned n) { return static_cast<unsigned>(next() % n); }
-
-  private:
-    std::uint64_t state_ = 0x835835835u;
 };
 
 // The texts of one stage, stored back to back so that reading them is cache-friendly.
@@ -116,71 +106,23 @@ Values times(Rng& r, std::size_t count) {
     return v;
 }
 
-double seconds(Clock::time_point t0, Clock::time_point t1) {
-    return std::chrono::duration<double>(t1 - t0).count();
-}
-
-// Median rate of `runs` runs after one warm-up run; `run` returns its own timing.
-template <class Run>
-void report(const char* stage, int runs, std::size_t values, Run run) {
-    run();
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        times.push_back(run());
-    }
-    std::sort(times.begin(), times.end());
-    const std::size_t m = times.size() / 2;
-    const double median = times.size() % 2 == 1 ? times[m] : (times[m - 1] + times[m]) / 2;
-    std::printf("stage=%s values_per_s=%.0f\n", stage, static_cast<double>(values) / median);
+// The median rate of `runs` runs of `parse` over the values after one warm-up run; `parse`
+// gives each text a number to sum.
+template <class Parse>
+void stage(const char* name, const Values& values, int runs, Parse parse) {
+    const std::vector<std::string_view> texts = values.views();
+    const double median = bench::median_seconds(runs, [&] {
+        const auto t0 = Clock::now();
+        std::uint64_t sum = 0;
+        for (const std::string_view text : texts) {
+            sum += parse(text);
+        }
+        const auto t1 = Clock::now();
+        g_sink = sum;
+        return seconds(t0, t1);
+    });
+    std::printf("stage=%s values_per_s=%.0f\n", name, static_cast<double>(texts.size()) / median);
     std::fflush(stdout);
-}
-
-void stage_parse_r(const Values& values, int runs) {
-    const std::vector<std::string_view> texts = values.views();
-    report("parse_r", runs, texts.size(), [&] {
-        const auto t0 = Clock::now();
-        std::uint64_t sum = 0;
-        for (const std::string_view text : texts) {
-            if (const auto v = parse_r(text, 2)) {
-                sum += static_cast<std::uint64_t>(*v);
-            }
-        }
-        const auto t1 = Clock::now();
-        g_sink = sum;
-        return seconds(t0, t1);
-    });
-}
-
-void stage_civil_date(const Values& values, int runs) {
-    const std::vector<std::string_view> texts = values.views();
-    report("civil_date", runs, texts.size(), [&] {
-        const auto t0 = Clock::now();
-        std::uint64_t sum = 0;
-        for (const std::string_view text : texts) {
-            if (const auto d = civil_date(text)) {
-                sum += d->year + d->month + d->day;
-            }
-        }
-        const auto t1 = Clock::now();
-        g_sink = sum;
-        return seconds(t0, t1);
-    });
-}
-
-void stage_parse_tm(const Values& values, int runs) {
-    const std::vector<std::string_view> texts = values.views();
-    report("parse_tm", runs, texts.size(), [&] {
-        const auto t0 = Clock::now();
-        std::uint64_t sum = 0;
-        for (const std::string_view text : texts) {
-            if (const auto s = parse_tm(text)) {
-                sum += *s;
-            }
-        }
-        const auto t1 = Clock::now();
-        g_sink = sum;
-        return seconds(t0, t1);
-    });
 }
 
 // Rows per second appended to a table of a claim-like schema: row and segment numbers,
@@ -223,8 +165,7 @@ void stage_append_row(std::size_t count, int runs) {
                         cell::Date{static_cast<std::int32_t>(16'000 + r.below(4'000))}});
     }
     Table table("claims", schema);
-    std::vector<double> times;
-    for (int run = 0; run <= runs; ++run) {
+    const double median = bench::median_seconds(runs, [&] {
         const auto t0 = Clock::now();
         for (std::size_t i = 0; i < count; ++i) {
             std::vector<Cell>& row = pool[i % kPool];
@@ -237,13 +178,8 @@ void stage_append_row(std::size_t count, int runs) {
         }
         const auto t1 = Clock::now();
         g_sink = table.take_rows().rows();
-        if (run > 0) {  // the first run warms up
-            times.push_back(seconds(t0, t1));
-        }
-    }
-    std::sort(times.begin(), times.end());
-    const std::size_t m = times.size() / 2;
-    const double median = times.size() % 2 == 1 ? times[m] : (times[m - 1] + times[m]) / 2;
+        return seconds(t0, t1);
+    });
     std::printf("stage=append_row rows_per_s=%.0f\n", static_cast<double>(count) / median);
     std::fflush(stdout);
 }
@@ -273,9 +209,18 @@ int main(int argc, char** argv) {
     const auto n = static_cast<std::size_t>(count);
     const int r = static_cast<int>(runs);
     Rng rng;
-    stage_parse_r(amounts(rng, n), r);
-    stage_civil_date(dates(rng, n), r);
-    stage_parse_tm(times(rng, n), r);
+    stage("parse_r", amounts(rng, n), r, [](std::string_view text) {
+        const auto value = parse_r(text, 2);
+        return value ? static_cast<std::uint64_t>(*value) : 0;
+    });
+    stage("civil_date", dates(rng, n), r, [](std::string_view text) -> std::uint64_t {
+        const auto date = civil_date(text);
+        return date ? date->year + date->month + date->day : 0;
+    });
+    stage("parse_tm", times(rng, n), r, [](std::string_view text) -> std::uint64_t {
+        const auto value = parse_tm(text);
+        return value ? *value : 0;
+    });
     stage_append_row(n / 4, r);
     return 0;
 }

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common.hpp"
 #include "process/processor.hpp"
 #include "spec/spec.hpp"
 #include "x12/bytes.hpp"
@@ -80,20 +81,12 @@ void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcep
 namespace {
 
 using namespace remitrax;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::g_sink;
+using bench::seconds;
 
-// Results land here so that no stage can be optimised away.
-volatile std::uint64_t g_sink = 0;
-
-// splitmix64: deterministic, so every run generates the same bytes.
-class Rng {
+class Rng : public bench::SplitMix {
   public:
-    std::uint64_t next() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15u);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-        return z ^ (z >> 31);
-    }
     std::int64_t below(std::int64_t n) {
         return static_cast<std::int64_t>(next() % static_cast<std::uint64_t>(n));
     }
@@ -114,9 +107,6 @@ class Rng {
                       static_cast<int>(1 + below(28)));
         return buf;
     }
-
-  private:
-    std::uint64_t state_ = 0x835835835u;
 };
 
 // Concatenation without operator+, which trips a false -Wrestrict in GCC 12.
@@ -272,21 +262,10 @@ std::string generate(std::size_t target_bytes) {
     return std::move(w.text);
 }
 
-double seconds(Clock::time_point t0, Clock::time_point t1) {
-    return std::chrono::duration<double>(t1 - t0).count();
-}
-
 // Median throughput of `runs` runs after one warm-up run; `run` returns its own timing.
 template <class Run>
 double report(const char* stage, int runs, std::size_t bytes, Run run) {
-    run();
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        times.push_back(run());
-    }
-    std::sort(times.begin(), times.end());
-    const std::size_t m = times.size() / 2;
-    const double median = times.size() % 2 == 1 ? times[m] : (times[m - 1] + times[m]) / 2;
+    const double median = bench::median_seconds(runs, run);
     std::printf("stage=%s mb_per_s=%.1f\n", stage, static_cast<double>(bytes) / 1e6 / median);
     std::fflush(stdout);
     return median;
