@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 namespace remitrax::bench {
@@ -43,6 +44,13 @@ double median_seconds(int runs, Run run) {
     std::sort(times.begin(), times.end());
     const std::size_t m = times.size() / 2;
     return times.size() % 2 == 1 ? times[m] : (times[m - 1] + times[m]) / 2;
+}
+
+// Reads a positive count given on the command line.
+inline bool parse_count(const char* text, long& out) {
+    char* end = nullptr;
+    out = std::strtol(text, &end, 10);
+    return *text != '\0' && *end == '\0' && out > 0;
 }
 
 }  // namespace remitrax::bench

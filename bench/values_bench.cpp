@@ -184,12 +184,6 @@ void stage_append_row(std::size_t count, int runs) {
     std::fflush(stdout);
 }
 
-bool parse_count(const char* text, long& out) {
-    char* end = nullptr;
-    out = std::strtol(text, &end, 10);
-    return *text != '\0' && *end == '\0' && out > 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -197,9 +191,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool has_value = i + 1 < argc;
-        if (arg == "--count" && has_value && parse_count(argv[i + 1], count)) {
+        if (arg == "--count" && has_value && bench::parse_count(argv[i + 1], count)) {
             ++i;
-        } else if (arg == "--runs" && has_value && parse_count(argv[i + 1], runs)) {
+        } else if (arg == "--runs" && has_value && bench::parse_count(argv[i + 1], runs)) {
             ++i;
         } else {
             std::fprintf(stderr, "usage: %s [--count N] [--runs N]\n", argv[0]);

@@ -282,12 +282,6 @@ void report_allocations(const char* stage, std::size_t segments, Run run) {
     std::fflush(stdout);
 }
 
-bool parse_count(const char* text, long& out) {
-    char* end = nullptr;
-    out = std::strtol(text, &end, 10);
-    return *text != '\0' && *end == '\0' && out > 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -296,9 +290,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool has_value = i + 1 < argc;
-        if (arg == "--mb" && has_value && parse_count(argv[i + 1], mb)) {
+        if (arg == "--mb" && has_value && bench::parse_count(argv[i + 1], mb)) {
             ++i;
-        } else if (arg == "--runs" && has_value && parse_count(argv[i + 1], runs)) {
+        } else if (arg == "--runs" && has_value && bench::parse_count(argv[i + 1], runs)) {
             ++i;
         } else if (arg == "--file" && has_value) {
             path = argv[++i];
