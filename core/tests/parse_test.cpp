@@ -309,7 +309,13 @@ TEST(ParseR, ReadingFromAWindowAgreesWithTheGeneralReading) {
         const std::string_view window(buffer);
         const std::string_view in_window = window.substr(lead, text.size());
         std::uint64_t digits = 99;
-        const remitrax::Int128 units = decimal_units(in_window, scale, window, digits);
+        // The word reading where it settles the text, else the general one, as the checks
+        // read amounts.
+        std::int64_t word = 0;
+        const remitrax::Int128 units =
+            remitrax::word_decimal_units(in_window, scale, window, word, digits)
+                ? remitrax::Int128{word}
+                : remitrax::decimal_units_counted(in_window, scale, digits);
         const std::string got = units == remitrax::no_units ? "none" : decimal(units);
         ASSERT_EQ(got, expected) << text << " at " << +scale << " in " << buffer;
         if (got != "none") {

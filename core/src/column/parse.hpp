@@ -59,15 +59,11 @@ std::optional<Int128> parse_r(std::string_view text, std::uint8_t scale);
 inline constexpr Int128 no_units = -(Int128{1} << 126) * 2;  // the least 128-bit value
 Int128 decimal_units(std::string_view text, std::uint8_t scale);
 
-// decimal_units of a text that lies in `window`, all of which may be read; `digits` gets its
-// count of digits when it is valid. Amounts of up to 8 bytes besides the sign are read as one
-// word when the window holds 8 bytes around them, the others by decimal_units.
-inline Int128 decimal_units(std::string_view text, std::uint8_t scale, std::string_view window,
-                            std::uint64_t& digits);
-
-// The word reading of that decimal_units: true with `units` and `digits` set when it settles
-// the text as valid, false when the text is left to decimal_units_counted. Its units fit 64
-// bits, so a caller gets them in one register.
+// decimal_units of a text that lies in `window`, all of which may be read, for an amount of up
+// to 8 bytes besides the sign, read as one word when the window holds 8 bytes around it: true
+// with `units` and `digits` (its count of digits) set when it settles the text as valid, false
+// when the text is left to decimal_units_counted. Its units fit 64 bits, so a caller gets them
+// in one register.
 inline bool word_decimal_units(std::string_view text, std::uint8_t scale, std::string_view window,
                                std::int64_t& units, std::uint64_t& digits);
 
@@ -185,15 +181,6 @@ inline Int128 decimal_units_counted(std::string_view text, std::uint8_t scale,
                  (std::memchr(text.data(), '.', text.size()) != nullptr ? 1 : 0);
     }
     return units;
-}
-
-inline Int128 decimal_units(std::string_view text, std::uint8_t scale, std::string_view window,
-                            std::uint64_t& digits) {
-    std::int64_t units = 0;
-    if (word_decimal_units(text, scale, window, units, digits)) {
-        return units;
-    }
-    return decimal_units_counted(text, scale, digits);
 }
 
 inline std::optional<std::int32_t> date_days(std::string_view text) {
