@@ -1,86 +1,84 @@
 #include "errors.hpp"
 
-#include <atomic>
-#include <mutex>
-
-#include "native.hpp"
+#include "spec/error.hpp"
 
 namespace remitrax::binding {
 
 namespace {
 
-struct ExceptionSpec {
-    const char* name;
-    const char* doc;
-    PyObject* base;
-};
-
-// Creates a type once per process. The wait for the once-flag happens with the GIL
-// released, so a thread inside the initialiser that needs the GIL can always finish; the
-// initialiser takes the GIL for itself.
-PyObject* once_type(std::once_flag& flag, std::atomic<PyObject*>& cell, ExceptionSpec (*spec)()) {
-    if (PyObject* ready = cell.load(std::memory_order_acquire)) {
-        return ready;
+PyObject* new_exception(const char* name, const char* doc, PyObject* base) {
+    PyObject* type = PyErr_NewExceptionWithDoc(name, doc, base, nullptr);
+    if (type == nullptr) {
+        PyErr_Clear();
+        throw InternalFault("Failed to initialize new exception type.");
     }
-    {
-        GilRelease released;
-        std::call_once(flag, [&] {
-            GilEnsure gil;
-            const ExceptionSpec s = spec();
-            PyObject* type = PyErr_NewExceptionWithDoc(s.name, s.doc, s.base, nullptr);
-            if (type == nullptr) {
-                PyErr_Clear();
-                throw InternalFault("Failed to initialize new exception type.");
-            }
-            cell.store(type, std::memory_order_release);  // kept for the life of the process
-        });
-    }
-    return cell.load(std::memory_order_acquire);
+    return type;
 }
 
 }  // namespace
 
 PyObject* parse_error_type() {
-    static std::once_flag flag;
-    static std::atomic<PyObject*> cell{nullptr};
-    return once_type(flag, cell, [] {
-        return ExceptionSpec{
+    static ProcessObject cell;
+    return cell.get([] {
+        return new_exception(
             "remitrax.ParseError",
             "Input that cannot be indexed: its delimiters cannot be read or it exceeds the size "
             "limit; the message says what was found and where.",
-            PyExc_ValueError};
+            PyExc_ValueError);
     });
 }
 
 PyObject* spec_error_type() {
-    static std::once_flag flag;
-    static std::atomic<PyObject*> cell{nullptr};
-    return once_type(flag, cell, [] {
-        return ExceptionSpec{
+    static ProcessObject cell;
+    return cell.get([] {
+        return new_exception(
             "remitrax.SpecError",
             "A spec that cannot be loaded or patched; the message names the rule, the loop and "
             "key, and the datum.",
-            PyExc_ValueError};
+            PyExc_ValueError);
     });
 }
 
 PyObject* internal_fault_type() {
-    static std::once_flag flag;
-    static std::atomic<PyObject*> cell{nullptr};
-    return once_type(flag, cell, [] {
-        return ExceptionSpec{
+    static ProcessObject cell;
+    return cell.get([] {
+        return new_exception(
             "remitrax.InternalFault",
             "An internal fault of remitrax: a broken invariant reached the Python boundary. It "
             "derives from BaseException, so `except Exception` does not hide it.",
-            PyExc_BaseException};
+            PyExc_BaseException);
     });
+}
+
+void raise(PyObject* type, std::string_view message) {
+    Ref text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
+                                  "replace"));
+    if (text) {
+        PyErr_SetObject(type, text.get());
+    }
+    throw PythonError();
+}
+
+void raise_parse_error(std::string_view message) {
+    raise(parse_error_type(), message);
+}
+
+void raise_spec_error(const SpecError& error) {
+    raise(spec_error_type(), error.to_string());
 }
 
 void raise_current_exception() noexcept {
     try {
         throw;
     } catch (const PythonError&) {
-        // Already set where it happened.
+        // Set where it happened; its absence is a fault of the module.
+        if (PyErr_Occurred() == nullptr) {
+            try {
+                PyErr_SetString(internal_fault_type(), "a Python call failed without an error");
+            } catch (...) {
+                PyErr_SetString(PyExc_SystemError, "a Python call failed without an error");
+            }
+        }
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& e) {

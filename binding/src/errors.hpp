@@ -1,4 +1,5 @@
-// The module's exception types and the one place where C++ exceptions become Python ones.
+// The module's exception types and the one place where errors become Python exceptions: core
+// error values on their way up, C++ exceptions at every C entry point.
 #pragma once
 
 #include <Python.h>
@@ -6,6 +7,13 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+
+#include "native.hpp"
+
+namespace remitrax {
+struct SpecError;
+}
 
 namespace remitrax::binding {
 
@@ -28,6 +36,28 @@ PyObject* parse_error_type();
 PyObject* spec_error_type();
 PyObject* internal_fault_type();
 
+// Sets `type` with `message` (UTF-8) as the Python exception and throws PythonError.
+[[noreturn]] void raise(PyObject* type, std::string_view message);
+// The input cannot be indexed: ParseError with the core error's text.
+[[noreturn]] void raise_parse_error(std::string_view message);
+// A spec cannot be loaded or patched: SpecError with the core error's text.
+[[noreturn]] void raise_spec_error(const SpecError& error);
+
+// `object` as an owner; a null result of a Python call throws PythonError.
+inline Ref checked(PyObject* object) {
+    if (object == nullptr) {
+        throw PythonError();
+    }
+    return Ref(object);
+}
+
+// A negative status of a Python call throws PythonError.
+inline void check(int status) {
+    if (status < 0) {
+        throw PythonError();
+    }
+}
+
 // Turns the exception in flight into a Python exception. Call only from a catch block,
 // with the GIL held.
 void raise_current_exception() noexcept;
@@ -42,6 +72,12 @@ Result guarded(Result failed, Body&& body) noexcept {
         raise_current_exception();
         return failed;
     }
+}
+
+// A C entry point that returns a new object: `body` returns a Ref, handed to the caller.
+template <typename Body>
+PyObject* entry(Body&& body) noexcept {
+    return guarded<PyObject*>(nullptr, [&] { return body().release(); });
 }
 
 }  // namespace remitrax::binding

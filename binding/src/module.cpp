@@ -2,8 +2,17 @@
 // exec step that fills a new module object.
 #include <Python.h>
 
+#include <string>
+#include <utility>
+
+#include "args.hpp"
+#include "diagnostic.hpp"
+#include "document.hpp"
 #include "errors.hpp"
 #include "native.hpp"
+#include "parse.hpp"
+#include "spec.hpp"
+#include "tables.hpp"
 
 namespace remitrax::binding {
 
@@ -38,9 +47,30 @@ void add(PyObject* module, const char* name, Ref value) {
 
 // Adds the module's contents in their fixed order; the first failure ends the import and
 // leaves what was added in the half-built module, which the interpreter discards.
+void add_class(PyObject* module, PyTypeObject* type) {
+    Ref name = checked(PyType_GetName(type));
+    Ref object = Ref::borrow(reinterpret_cast<PyObject*>(type));
+    add(module, std::string(utf8(name.get())).c_str(), std::move(object));
+}
+
+void add_function(PyObject* module, PyMethodDef& def) {
+    Ref module_name = checked(PyModule_GetNameObject(module));
+    add(module, def.ml_name, checked(PyCFunction_NewEx(&def, module, module_name.get())));
+}
+
 void core_module(PyObject* module) {
     add(module, "ParseError", Ref::borrow(parse_error_type()));
     add(module, "SpecError", Ref::borrow(spec_error_type()));
+    add_class(module, diagnostic_type());
+    add_class(module, delimiters_type());
+    add_class(module, document_type());
+    add_class(module, segment_type());
+    add_class(module, result_type());
+    add_class(module, spec_type());
+    add_class(module, table_type());
+    add_class(module, tables_type());
+    add_function(module, external_diagnostic_def);
+    add_function(module, parse_def);
 }
 
 int exec_core(PyObject* module) {

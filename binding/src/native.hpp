@@ -1,9 +1,11 @@
 // Small RAII helpers over the limited API: one owner for object references, guards for the
-// GIL, and the catch-all that every C entry point runs its body through.
+// GIL, and a cell that creates a process-wide object once.
 #pragma once
 
 #include <Python.h>
 
+#include <atomic>
+#include <mutex>
 #include <utility>
 
 namespace remitrax::binding {
@@ -19,8 +21,10 @@ class Ref {
     Ref(Ref&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
     Ref& operator=(Ref&& other) noexcept {
         if (this != &other) {
-            Py_XDECREF(p_);
-            p_ = std::exchange(other.p_, nullptr);
+            // The old object may run arbitrary code when it goes; this owner is already
+            // consistent by then.
+            PyObject* old = std::exchange(p_, std::exchange(other.p_, nullptr));
+            Py_XDECREF(old);
         }
         return *this;
     }
@@ -34,6 +38,11 @@ class Ref {
 
     PyObject* get() const { return p_; }
     PyObject* release() { return std::exchange(p_, nullptr); }
+    // Drops the reference; the owner is empty before the object can run any code.
+    void reset() {
+        PyObject* old = std::exchange(p_, nullptr);
+        Py_XDECREF(old);
+    }
     explicit operator bool() const { return p_ != nullptr; }
 
   private:
@@ -63,6 +72,34 @@ class GilEnsure {
 
   private:
     PyGILState_STATE state_;
+};
+
+// A Python object made once per process and kept until the process ends (exception and
+// class types). The wait for the lock happens with the GIL released, so a thread inside the
+// maker that needs the GIL can always finish; the maker runs with the GIL taken for itself.
+// A maker that throws leaves the cell empty, and the next use tries again.
+class ProcessObject {
+  public:
+    // Call with the GIL held. `make` returns a new reference or throws.
+    template <class Make>
+    PyObject* get(Make&& make) {
+        if (PyObject* ready = cell_.load(std::memory_order_acquire)) {
+            return ready;
+        }
+        {
+            GilRelease released;
+            const std::lock_guard lock(mutex_);
+            if (cell_.load(std::memory_order_acquire) == nullptr) {
+                GilEnsure gil;
+                cell_.store(make(), std::memory_order_release);
+            }
+        }
+        return cell_.load(std::memory_order_acquire);
+    }
+
+  private:
+    std::mutex mutex_;
+    std::atomic<PyObject*> cell_{nullptr};
 };
 
 }  // namespace remitrax::binding

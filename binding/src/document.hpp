@@ -1,0 +1,37 @@
+// The classes Document, Segment and Delimiters, and the index step of a parse.
+#pragma once
+
+#include <Python.h>
+
+#include <expected>
+#include <optional>
+#include <string>
+
+#include "native.hpp"
+#include "x12/bytes.hpp"
+#include "x12/delimiters.hpp"
+#include "x12/document.hpp"
+
+namespace remitrax::binding {
+
+PyTypeObject* document_type();
+PyTypeObject* segment_type();
+PyTypeObject* delimiters_type();
+
+namespace document {
+
+// Indexes the input copy with the caller's delimiters, or with those of its ISA header when
+// none are given; the error is the message of ParseError. Touches no Python object, so it
+// runs with the GIL released.
+std::expected<Document, std::string> index(Buffer input,
+                                           const std::optional<Delimiters>& delimiters);
+
+}  // namespace document
+
+// A new Document object owning `document`.
+Ref make_document(Document document);
+
+// The value of a Delimiters object.
+const Delimiters& delimiters_of(PyObject* delimiters);
+
+}  // namespace remitrax::binding

@@ -1,0 +1,285 @@
+#include "parse.hpp"
+
+#include <array>
+#include <cstring>
+#include <expected>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "args.hpp"
+#include "diagnostic.hpp"
+#include "document.hpp"
+#include "errors.hpp"
+#include "objects.hpp"
+#include "process/processor.hpp"
+#include "spec.hpp"
+#include "tables.hpp"
+
+namespace remitrax::binding {
+
+namespace {
+
+// ---- Input
+
+// A buffer request releases its view when it goes.
+class BufferView {
+  public:
+    BufferView() = default;
+    BufferView(const BufferView&) = delete;
+    BufferView& operator=(const BufferView&) = delete;
+    ~BufferView() {
+        if (held_) {
+            PyBuffer_Release(&view_);
+        }
+    }
+
+    bool request(PyObject* object) {
+        held_ = PyObject_GetBuffer(object, &view_, PyBUF_FULL_RO) == 0;
+        return held_;
+    }
+    const Py_buffer& view() const { return view_; }
+    void release() {
+        if (held_) {
+            PyBuffer_Release(&view_);
+            held_ = false;
+        }
+    }
+
+  private:
+    Py_buffer view_{};
+    bool held_ = false;
+};
+
+// Single bytes: no format (taken as "B"), or "B", "b" or "c" after an optional native or
+// big-endian prefix; a byte has no byte order, but "<" and "!" are not accepted.
+bool single_byte_format(const char* format) {
+    if (format == nullptr) {
+        return true;
+    }
+    std::string_view f(format);
+    if (!f.empty() && (f[0] == '@' || f[0] == '=' || f[0] == '>')) {
+        f.remove_prefix(1);
+    }
+    return f == "B" || f == "b" || f == "c";
+}
+
+// What the refused object is, for the message: the format of its memoryview, else its type.
+// Errors raised on the way are dropped; none is chained to the refusal.
+std::string described(PyObject* data) {
+    try {
+        Ref builtins = checked(PyImport_ImportModule("builtins"));
+        Ref view = checked(PyObject_CallMethod(builtins.get(), "memoryview", "O", data));
+        Ref format = checked(PyObject_GetAttrString(view.get(), "format"));
+        Ref repr = checked(PyObject_Repr(format.get()));
+        return "format " + std::string(utf8(repr.get()));
+    } catch (const PythonError&) {
+        PyErr_Clear();
+    }
+    try {
+        return "type " + type_name(data);
+    } catch (const PythonError&) {
+        PyErr_Clear();
+    }
+    return "type ?";
+}
+
+// ---- Result
+
+// What one parse produced; set once at creation.
+struct ParseResult {
+    Ref document;
+    Ref tables;
+    Ref diagnostics;  // a list the caller may change, hence the GC support
+};
+
+const ParseResult& result_of(PyObject* self) {
+    return value_of<ParseResult>(self);
+}
+
+int result_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    const ParseResult& result = result_of(self);
+    Py_VISIT(result.document.get());
+    Py_VISIT(result.tables.get());
+    Py_VISIT(result.diagnostics.get());
+    return 0;
+}
+
+int result_clear(PyObject* self) {
+    ParseResult& result = value_of<ParseResult>(self);
+    result.diagnostics.reset();
+    result.tables.reset();
+    result.document.reset();
+    return 0;
+}
+
+// The fields are null only after the collector cleared a cycle through the list.
+PyObject* field_or_none(const Ref& field) {
+    return Ref::borrow(field ? field.get() : Py_None).release();
+}
+
+PyObject* result_document(PyObject* self, void*) {
+    return field_or_none(result_of(self).document);
+}
+
+PyObject* result_tables(PyObject* self, void*) {
+    return field_or_none(result_of(self).tables);
+}
+
+PyObject* result_diagnostics(PyObject* self, void*) {
+    return field_or_none(result_of(self).diagnostics);
+}
+
+Py_ssize_t length_of(const Ref& object) {
+    if (!object) {
+        return 0;
+    }
+    const Py_ssize_t length = PyObject_Length(object.get());
+    if (length < 0) {
+        throw PythonError();
+    }
+    return length;
+}
+
+PyObject* result_repr(PyObject* self) {
+    return entry([&] {
+        const ParseResult& result = result_of(self);
+        return new_str("Result(segments=" + std::to_string(length_of(result.document)) +
+                       ", tables=" + std::to_string(length_of(result.tables)) +
+                       ", diagnostics=" + std::to_string(length_of(result.diagnostics)) + ")");
+    });
+}
+
+PyGetSetDef result_getset[] = {
+    {"document", result_document, nullptr, "The file, held losslessly.", nullptr},
+    {"tables", result_tables, nullptr, "The projected tables, by name.", nullptr},
+    {"diagnostics", result_diagnostics, nullptr, "Every diagnostic, in stream order.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot result_slots[] = {
+    {Py_tp_doc, const_cast<char*>("What one parse produced.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<ParseResult>)},
+    {Py_tp_traverse, reinterpret_cast<void*>(&result_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(&result_clear)},
+    {Py_tp_repr, reinterpret_cast<void*>(&result_repr)},
+    {Py_tp_getset, result_getset},
+    {0, nullptr},
+};
+
+PyType_Spec result_spec = {
+    "remitrax._core.Result",
+    sizeof(Object<ParseResult>),
+    0,
+    view_flags | Py_TPFLAGS_HAVE_GC,
+    result_slots,
+};
+
+// ---- parse
+
+// The work done without the GIL: no Python object is touched.
+struct Parsed {
+    Document document;
+    RunResult run;
+};
+
+std::expected<Parsed, std::string> parse_copy(Buffer input, std::shared_ptr<const Spec> given,
+                                              const std::optional<Delimiters>& delimiters) {
+    auto document = document::index(std::move(input), delimiters);
+    if (!document) {
+        return std::unexpected(std::move(document.error()));
+    }
+    std::shared_ptr<const Spec> spec = given_or_selected(std::move(given), document->segments());
+    RunResult run = Processor::run(std::move(spec), *document);
+    return Parsed{std::move(*document), std::move(run)};
+}
+
+PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return entry([&] {
+        static constexpr std::array<const char*, 3> names = {"data", "spec", "delimiters"};
+        const auto [data, spec, delimiters] = bind_args("parse", names, 1, args, nargs, kwnames);
+        std::shared_ptr<const Spec> given;
+        if (spec != nullptr && spec != Py_None) {
+            if (!is_instance(spec, spec_type())) {
+                not_an_instance(spec, "Spec", "spec");
+            }
+            given = spec_of(spec);
+        }
+        std::optional<Delimiters> own_delimiters;
+        if (delimiters != nullptr && delimiters != Py_None) {
+            if (!is_instance(delimiters, delimiters_type())) {
+                not_an_instance(delimiters, "Delimiters", "delimiters");
+            }
+            own_delimiters = delimiters_of(delimiters);
+        }
+        Buffer input = copy_input("parse", data);
+
+        auto parsed = [&] {
+            const GilRelease released;
+            return parse_copy(std::move(input), std::move(given), own_delimiters);
+        }();
+        if (!parsed) {
+            raise_parse_error(parsed.error());
+        }
+        Ref diagnostics = to_list(std::move(parsed->run.diagnostics));
+        Ref document = make_document(std::move(parsed->document));
+        Ref tables = make_tables(std::move(parsed->run.tables));
+        return make_object(result_type(),
+                           ParseResult{std::move(document), std::move(tables), std::move(diagnostics)});
+    });
+}
+
+}  // namespace
+
+Buffer copy_input(const char* function, PyObject* data) {
+    if (PyUnicode_Check(data)) {
+        raise(PyExc_TypeError,
+              "the input must be bytes or another buffer, not str: open the file in binary mode "
+              "or encode the text");
+    }
+    BufferView buffer;
+    const bool requested = buffer.request(data);
+    if (!requested) {
+        PyErr_Clear();
+    }
+    const Py_buffer& view = buffer.view();
+    if (!requested || view.shape == nullptr || view.strides == nullptr || view.itemsize != 1 ||
+        !single_byte_format(view.format)) {
+        buffer.release();
+        raise(PyExc_TypeError,
+              std::string(function) +
+                  ": argument data must be a buffer of unsigned bytes, format 'B', 'b' or 'c'; "
+                  "found " +
+                  described(data));
+    }
+    const auto size = static_cast<std::size_t>(view.len);
+    Buffer copy = Buffer::uninitialized(size);
+    if (size != 0) {
+        if (PyBuffer_IsContiguous(&view, 'C')) {
+            std::memcpy(copy.data(), view.buf, size);
+        } else {
+            check(PyBuffer_ToContiguous(copy.data(), &view, view.len, 'C'));
+        }
+    }
+    return copy;
+}
+
+PyTypeObject* result_type() {
+    static ProcessObject cell;
+    return class_type(cell, result_spec);
+}
+
+PyMethodDef parse_def = {
+    "parse",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&parse)),
+    METH_FASTCALL | METH_KEYWORDS,
+    "parse(data, spec=None, delimiters=None)\n--\n\n"
+    "Parses a whole file: indexes every segment, runs the loop engine, the\n"
+    "envelope checker and the projector, and returns the document, the\n"
+    "tables and every diagnostic. Without `spec`, the built-in spec of the\n"
+    "version the file declares is used, else the default one.",
+};
+
+}  // namespace remitrax::binding

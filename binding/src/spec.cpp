@@ -1,0 +1,227 @@
+#include "spec.hpp"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "args.hpp"
+#include "errors.hpp"
+#include "objects.hpp"
+#include "spec/quote.hpp"
+
+namespace remitrax::binding {
+
+namespace {
+
+using SharedSpec = std::shared_ptr<const Spec>;
+
+// A built-in spec, compiled once per process. Readers after the first find it without a
+// lock; a compile that throws leaves the cell empty for the next caller.
+class BuiltinCell {
+  public:
+    explicit BuiltinCell(SharedSpec (*make)()) : make_(make) {}
+
+    bool ready() const { return ready_.load(std::memory_order_acquire); }
+
+    SharedSpec get() {
+        if (ready()) {
+            return value_;
+        }
+        const std::lock_guard lock(mutex_);
+        if (!ready_.load(std::memory_order_relaxed)) {
+            value_ = make_();
+            ready_.store(true, std::memory_order_release);
+        }
+        return value_;
+    }
+
+  private:
+    SharedSpec (*make_)();
+    std::mutex mutex_;
+    std::atomic<bool> ready_{false};
+    SharedSpec value_;  // written once, before ready_ is set
+};
+
+BuiltinCell& cell_5010() {
+    static BuiltinCell cell(&Spec::builtin_835);
+    return cell;
+}
+
+BuiltinCell& cell_4010() {
+    static BuiltinCell cell(&Spec::builtin_835_4010);
+    return cell;
+}
+
+// A built-in spec for a caller that holds the GIL: the first compile runs without it.
+SharedSpec builtin_with_gil(BuiltinCell& cell) {
+    if (cell.ready()) {
+        return cell.get();
+    }
+    const GilRelease released;
+    return cell.get();
+}
+
+Ref new_spec(SharedSpec spec) {
+    return make_object(spec_type(), std::move(spec));
+}
+
+PyObject* spec_builtin(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return entry([&] {
+        static constexpr std::array<const char*, 1> names = {"version"};
+        const auto [given] = bind_args("builtin", names, 0, args, nargs, kwnames);
+        const std::string_view version =
+            given != nullptr ? str_argument("builtin", "version", given) : "5010";
+        if (version == "5010") {
+            return new_spec(builtin_with_gil(cell_5010()));
+        }
+        if (version == "4010") {
+            return new_spec(builtin_with_gil(cell_4010()));
+        }
+        raise(PyExc_ValueError,
+              "Spec.builtin(version=" + quoted(version) +
+                  "): no built-in spec for that version; the built-ins are \"5010\" and \"4010\"");
+    });
+}
+
+PyObject* spec_from_json(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return entry([&] {
+        static constexpr std::array<const char*, 1> names = {"json"};
+        const auto [json] = bind_args("from_json", names, 1, args, nargs, kwnames);
+        auto spec = Spec::from_json(str_argument("from_json", "json", json));
+        if (!spec) {
+            raise_spec_error(spec.error());
+        }
+        return new_spec(std::move(*spec));
+    });
+}
+
+// The text of a patch given as a dict: json.dumps with its defaults.
+std::string dumped(PyObject* patch) {
+    Ref json = checked(PyImport_ImportModule("json"));
+    Ref text(PyObject_CallMethod(json.get(), "dumps", "O", patch));
+    if (!text || !PyUnicode_Check(text.get())) {
+        std::string reason;
+        if (!text) {
+            PyObject* type = nullptr;
+            PyObject* value = nullptr;
+            PyObject* traceback = nullptr;
+            PyErr_Fetch(&type, &value, &traceback);
+            PyErr_NormalizeException(&type, &value, &traceback);
+            Ref owned_type(type);
+            Ref owned_value(value);
+            Ref owned_traceback(traceback);
+            Ref shown = checked(PyObject_Str(owned_value ? owned_value.get() : Py_None));
+            reason = utf8(shown.get());
+        } else {
+            Ref shown = checked(PyObject_Str(text.get()));
+            reason = "json.dumps returned " + type_name(text.get()) + " " +
+                     std::string(utf8(shown.get()));
+        }
+        raise(PyExc_TypeError, "Spec.patch: the dict cannot be written as JSON: " + reason);
+    }
+    return std::string(utf8(text.get()));
+}
+
+PyObject* spec_patch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return entry([&] {
+        static constexpr std::array<const char*, 1> names = {"patch"};
+        const auto [patch] = bind_args("patch", names, 1, args, nargs, kwnames);
+        std::string text;
+        if (PyUnicode_Check(patch)) {
+            text = utf8(patch);
+        } else if (PyDict_Check(patch)) {
+            text = dumped(patch);
+        } else {
+            raise(PyExc_TypeError,
+                  "Spec.patch takes a dict or a JSON string, not " + type_name(patch));
+        }
+        auto merged = spec_of(self)->merge_patch(text);
+        if (!merged) {
+            raise_spec_error(merged.error());
+        }
+        return new_spec(std::move(*merged));
+    });
+}
+
+PyObject* spec_to_json(PyObject* self, PyObject*) {
+    return entry([&] { return new_str(spec_of(self)->to_json()); });
+}
+
+PyObject* spec_loops(PyObject* self, PyObject*) {
+    return entry([&] {
+        const auto& loops = spec_of(self)->loops;
+        Ref list = checked(PyList_New(static_cast<Py_ssize_t>(loops.size())));
+        for (std::size_t i = 0; i < loops.size(); ++i) {
+            check(PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
+                                 new_str(loops[i].name).release()));
+        }
+        return list;
+    });
+}
+
+PyObject* spec_repr(PyObject* self) {
+    return entry([&] {
+        const Spec& spec = *spec_of(self);
+        return new_str("Spec(name='" + spec.name + "', loops=" + std::to_string(spec.loops.size()) +
+                       ", tables=" + std::to_string(spec.tables.size()) + ")");
+    });
+}
+
+PyMethodDef spec_methods[] = {
+    {"builtin", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&spec_builtin)),
+     METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "builtin(version=\"5010\")\n--\n\nThe built-in 835 spec of `version`, `\"5010\"` (the "
+     "default) or\n`\"4010\"`; raises `ValueError` for any other version."},
+    {"from_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&spec_from_json)),
+     METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "from_json(json)\n--\n\nThe spec described by `json`; raises `SpecError` with the core "
+     "message\nwhen it is not valid."},
+    {"patch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&spec_patch)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "patch($self, patch)\n--\n\nA new spec with `patch` (a dict or JSON text) merged over this "
+     "one;\nraises `SpecError` when the result is not valid."},
+    {"to_json", spec_to_json, METH_NOARGS, "to_json($self)\n--\n\nThe spec as JSON text."},
+    {"loops", spec_loops, METH_NOARGS, "loops($self)\n--\n\nThe loop names, in spec order."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot spec_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<SharedSpec>)},
+    {Py_tp_repr, reinterpret_cast<void*>(&spec_repr)},
+    {Py_tp_methods, spec_methods},
+    {0, nullptr},
+};
+
+PyType_Spec spec_spec = {
+    "remitrax._core.Spec",
+    sizeof(Object<SharedSpec>),
+    0,
+    view_flags,
+    spec_slots,
+};
+
+}  // namespace
+
+PyTypeObject* spec_type() {
+    static ProcessObject cell;
+    return class_type(cell, spec_spec);
+}
+
+const std::shared_ptr<const Spec>& spec_of(PyObject* spec) {
+    return value_of<SharedSpec>(spec);
+}
+
+namespace spec {
+
+std::shared_ptr<const Spec> builtin() {
+    return cell_5010().get();
+}
+
+std::shared_ptr<const Spec> builtin_4010() {
+    return cell_4010().get();
+}
+
+}  // namespace spec
+
+}  // namespace remitrax::binding
