@@ -311,6 +311,42 @@ TEST(ProcessorRun, DiagnosticsAreInInputOrderCheckerFirstWithinASegment) {
               }));
 }
 
+TEST(ProcessorRun, SpecsWithManySegmentIdsGiveWhatFeedingGives) {
+    // Over 255 ids the run numbers segments with wider integers.
+    for (const int extra : {300}) {
+        std::string patch = R"({"segments":{)";
+        for (int i = 0; i < extra; ++i) {
+            patch += (i == 0 ? "" : ",") + std::string("\"Z") + std::to_string(i) +
+                     R"(":{"elements":{"1":{"name":"x","type":"N0"}}})";
+        }
+        patch += "}}";
+        const auto spec = Spec::builtin_835()->merge_patch(patch);
+        ASSERT_TRUE(spec.has_value()) << spec.error().to_string();
+        const std::string text = std::string(head) + "Z7*A~" +
+                                 transaction("0001", one_claim + "Z299*5~Z0*X~", 9) +
+                                 "GE*1*1~IEA*1*000000001~";
+        Stepper stepper(*spec, text);
+        stepper.feed_from();
+        std::vector<std::string> expected;
+        for (const Stepper::Step& step : stepper.steps) {
+            expected.insert(expected.end(), step.diagnostics.begin(), step.diagnostics.end());
+        }
+        const std::vector<std::string> end = lines_of(stepper.processor.finish().diagnostics);
+        expected.insert(expected.end(), end.begin(), end.end());
+        const std::string tables = stepper.processor.take_tables().to_string();
+
+        const RunResult result = Processor::run(*spec, stepper.document);
+        EXPECT_EQ(lines_of(result.diagnostics), expected) << extra;
+        EXPECT_EQ(result.tables.to_string(), tables) << extra;
+        EXPECT_EQ(std::count_if(expected.begin(), expected.end(),
+                                [](const std::string& line) {
+                                    return line.find("Z0") != std::string::npos;
+                                }),
+                  1)
+            << extra;
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Every sample file, both roads.
 

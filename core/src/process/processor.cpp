@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <limits>
 
 namespace remitrax {
 
@@ -51,24 +52,24 @@ Tables Processor::take_tables() {
     return Tables(projector_.take_tables());
 }
 
-std::vector<std::uint32_t> Processor::reserve_for(const Document& document) {
+Processor::RunIds Processor::run_ids() {
     const Spec& spec = projector_.spec();
-    IdIndex ids;
+    RunIds run;
+    IdIndex& ids = run.ids;
     for (const IdIndex* known : {&engine_.ids(), &projector_.ids()}) {
         for (std::uint32_t n = 0; n < known->size(); ++n) {
             ids.add(known->name(n));
         }
     }
-    // Per table, the numbers of the ids whose segments start its rows.
-    std::vector<std::vector<std::uint32_t>> anchors(spec.tables.size());
+    run.anchors.resize(spec.tables.size());
     for (TableIndex t = 0; t < spec.tables.size(); ++t) {
         const TableDef& table = spec.tables[t];
         if (table.segment) {
-            anchors[t].push_back(ids.add(*table.segment));
+            run.anchors[t].push_back(ids.add(*table.segment));
             continue;
         }
         for (const LoopId loop : table.loops) {
-            anchors[t].push_back(ids.add(spec.loops[loop].trigger.segment));
+            run.anchors[t].push_back(ids.add(spec.loops[loop].trigger.segment));
         }
     }
     const auto other = static_cast<std::uint32_t>(ids.size());
@@ -77,8 +78,15 @@ std::vector<std::uint32_t> Processor::reserve_for(const Document& document) {
         projector_ids_[n] = projector_.ids().find(ids.name(n));
     }
     projector_ids_.back() = IdIndex::unknown;
+    return run;
+}
+
+template <class Number>
+std::vector<Number> Processor::reserve_for(const Document& document, const RunIds& run) {
+    const IdIndex& ids = run.ids;
+    const auto other = static_cast<std::uint32_t>(ids.size());
     std::vector<std::uint64_t> counts(ids.size() + 1, 0);
-    std::vector<std::uint32_t> numbers(document.size());
+    std::vector<Number> numbers(document.size());
     const std::string_view bytes = document.bytes();
     const Delimiters& delimiters = document.delimiters();
     // Eight bytes at a time: the lowest byte equal to the separator ends the id.
@@ -107,12 +115,13 @@ std::vector<std::uint32_t> Processor::reserve_for(const Document& document) {
                 body.substr(0, find_unescaped(body, delimiters.element, delimiters.release)));
         }
         number = std::min(number, other);
-        numbers[i] = number;
+        numbers[i] = static_cast<Number>(number);
         ++counts[number];
     }
+    const Spec& spec = projector_.spec();
     for (TableIndex t = 0; t < spec.tables.size(); ++t) {
         std::uint64_t rows = 0;
-        for (const std::uint32_t id : anchors[t]) {
+        for (const std::uint32_t id : run.anchors[t]) {
             rows += counts[id];
         }
         projector_.reserve(t, static_cast<std::size_t>(rows));
@@ -120,9 +129,10 @@ std::vector<std::uint32_t> Processor::reserve_for(const Document& document) {
     return numbers;
 }
 
-RunResult Processor::run(std::shared_ptr<const Spec> spec, const Document& document) {
-    Processor processor(std::move(spec), document.delimiters());
-    const std::vector<std::uint32_t> numbers = processor.reserve_for(document);
+template <class Number>
+RunResult Processor::run_numbered(Processor& processor, const Document& document,
+                                  const RunIds& ids) {
+    const std::vector<Number> numbers = processor.reserve_for<Number>(document, ids);
     RunResult result;
     Segment segment;
     for (std::size_t i = 0; i < numbers.size(); ++i) {
@@ -139,6 +149,20 @@ RunResult Processor::run(std::shared_ptr<const Spec> spec, const Document& docum
     append(result.diagnostics, processor.finish().diagnostics);
     result.tables = processor.take_tables();
     return result;
+}
+
+RunResult Processor::run(std::shared_ptr<const Spec> spec, const Document& document) {
+    Processor processor(std::move(spec), document.delimiters());
+    const RunIds ids = processor.run_ids();
+    // The numbers run from 0 to ids.size(), the one for ids that none of them names.
+    const std::size_t highest = ids.ids.size();
+    if (highest <= std::numeric_limits<std::uint8_t>::max()) {
+        return run_numbered<std::uint8_t>(processor, document, ids);
+    }
+    if (highest <= std::numeric_limits<std::uint16_t>::max()) {
+        return run_numbered<std::uint16_t>(processor, document, ids);
+    }
+    return run_numbered<std::uint32_t>(processor, document, ids);
 }
 
 }  // namespace remitrax

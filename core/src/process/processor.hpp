@@ -48,18 +48,31 @@ class Processor {
     static RunResult run(std::shared_ptr<const Spec> spec, const Document& document);
 
   private:
-    // Numbers the id of every segment of `document`, the engine's ids first so that their
-    // numbers are those of the engine, and sizes the output columns from how often each
-    // table's anchor id occurs, so that they grow in one step rather than by repeated
-    // doubling. One number per segment; an id that none of them names has the last. Fills
-    // projector_ids_.
-    std::vector<std::uint32_t> reserve_for(const Document& document);
+    // The ids a whole-document run numbers: the engine's first, so that their numbers are
+    // those of the engine, then the projector's, then each table's anchor ids. Fills
+    // projector_ids_. A segment whose id none of them names gets the number ids.size().
+    struct RunIds {
+        IdIndex ids;
+        std::vector<std::vector<std::uint32_t>> anchors;  // per table, its anchor ids
+    };
+    RunIds run_ids();
+
+    // Numbers the id of every segment of `document`, and sizes the output columns from how
+    // often each table's anchor id occurs, so that they grow in one step rather than by
+    // repeated doubling. One number per segment, of a type wide enough for ids.size(): the
+    // list lives beside the tables to the end of a run, so a narrow one lowers its peak.
+    template <class Number>
+    std::vector<Number> reserve_for(const Document& document, const RunIds& ids);
+
+    template <class Number>
+    static RunResult run_numbered(Processor& processor, const Document& document,
+                                  const RunIds& ids);
 
     LoopEngine engine_;
     EnvelopeChecker checker_;
     Projector projector_;
     Output output_;
-    // By number of reserve_for: the projector's number of that id.
+    // By number of run_ids: the projector's number of that id.
     std::vector<std::uint32_t> projector_ids_;
 };
 

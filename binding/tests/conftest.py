@@ -1,0 +1,77 @@
+"""Inputs shared by the module's tests: the example remittance, the public samples and a
+small spec whose table has a column of every type."""
+
+import json
+import pathlib
+
+import pytest
+
+import remitrax
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+EXAMPLE = ROOT / "examples" / "remittance.835"
+SAMPLES = ROOT.parent / "shared" / "samples" / "835"
+
+ISA = (
+    b"ISA*00*          *00*          *ZZ*SENDER         *ZZ*RECEIVER       "
+    b"*261201*1200*^*00501*000000001*0*P*:~"
+)
+
+# One table, "items", with a column of each Arrow type the module exports.
+TYPED_SPEC = {
+    "name": "typed",
+    "loops": {
+        "interchange": {"trigger": {"segment": "ISA"}, "end": "IEA"},
+        "item": {"parent": "interchange", "trigger": {"segment": "ITM"}},
+    },
+    "segments": {
+        "ITM": {
+            "elements": {
+                "1": {"name": "code", "type": "AN"},
+                "2": {"name": "cents", "type": "N2"},
+                "3": {"name": "count", "type": "N0"},
+                "4": {"name": "amount", "type": "R", "scale": 3},
+                "5": {"name": "day", "type": "DT"},
+                "6": {"name": "at", "type": "TM"},
+            }
+        }
+    },
+    "tables": {
+        "items": {
+            "loops": ["item"],
+            "columns": {
+                name: {"segment": "ITM", "element": position}
+                for position, name in enumerate(
+                    ["code", "cents", "count", "amount", "day", "at"], start=1
+                )
+            },
+        }
+    },
+}
+
+
+def sample_files():
+    if not SAMPLES.is_dir():
+        return []
+    return sorted(p for p in SAMPLES.iterdir() if p.is_file() and p.name != "SOURCES.md")
+
+
+@pytest.fixture(scope="session")
+def example_bytes():
+    return EXAMPLE.read_bytes()
+
+
+@pytest.fixture(scope="session")
+def example(example_bytes):
+    return remitrax.parse(example_bytes)
+
+
+@pytest.fixture(scope="session")
+def typed_spec():
+    return remitrax.Spec.from_json(json.dumps(TYPED_SPEC))
+
+
+def typed_items(*rows: bytes) -> bytes:
+    """An interchange of ITM segments, one per row, for the typed spec."""
+    body = b"".join(b"ITM*" + row + b"~" for row in rows)
+    return ISA + body + b"IEA*1*000000001~"

@@ -1,0 +1,112 @@
+"""Spec and the built-in specs."""
+
+import json
+import pathlib
+import subprocess
+import sys
+
+import pytest
+
+import remitrax
+
+Spec = remitrax.Spec
+LOOPS_5010 = ["1000A", "1000B", "2000", "2100", "2110", "group", "interchange", "transaction"]
+
+
+def test_builtin_specs_are_shared_and_shown_by_repr():
+    a, b = Spec.builtin(), Spec.builtin("5010")
+    assert a is not b and a.to_json() == b.to_json()
+    assert repr(a) == "Spec(name='835', loops=8, tables=5)"
+    assert a.loops() == LOOPS_5010
+    v4010 = Spec.builtin(version="4010")
+    assert v4010.to_json() != a.to_json()
+    assert json.loads(v4010.to_json())["version"]["values"] != json.loads(a.to_json())["version"]["values"]
+
+
+@pytest.mark.parametrize("version", ["4010 ", " 5010", "5010X", "", "005010X221A1", "é\n"])
+def test_builtin_refuses_other_versions_quoting_them(version):
+    with pytest.raises(ValueError) as caught:
+        Spec.builtin(version)
+    quoted = json.dumps(version, ensure_ascii=False).replace("\\n", "\\n")
+    assert str(caught.value) == (
+        f"Spec.builtin(version={quoted}): no built-in spec for that version; "
+        'the built-ins are "5010" and "4010"'
+    )
+
+
+def test_builtin_needs_a_str():
+    with pytest.raises(TypeError, match="argument 'version' must be str, not int"):
+        Spec.builtin(5010)
+
+
+def test_patches_make_new_specs_and_leave_the_old_one():
+    spec = Spec.builtin()
+    before = spec.to_json()
+    for patch in ({}, "{}"):
+        patched = spec.patch(patch)
+        assert patched is not spec and patched.to_json() == before
+    renamed = spec.patch({"name": "renamed"})
+    assert repr(renamed) == "Spec(name='renamed', loops=8, tables=5)"
+    assert spec.to_json() == before
+    without_claims = spec.patch('{"tables": {"claims": null, "services": null, "adjustments": null}}')
+    assert repr(without_claims) == "Spec(name='835', loops=8, tables=2)"
+    assert json.loads(Spec.from_json(renamed.to_json()).to_json()) == json.loads(renamed.to_json())
+
+
+@pytest.mark.parametrize(
+    ("patch", "error", "message"),
+    [
+        (b"{}", TypeError, "Spec.patch takes a dict or a JSON string, not bytes"),
+        (["x"], TypeError, "Spec.patch takes a dict or a JSON string, not list"),
+        ({"x": object()}, TypeError, "Spec.patch: the dict cannot be written as JSON: Object of type object is not JSON serializable"),
+        ("{", remitrax.SpecError, "applying patch: invalid spec JSON"),
+        ({"x": float("nan")}, remitrax.SpecError, "applying patch: invalid spec JSON"),
+        ({"loops": None}, remitrax.SpecError, "applying patch: "),
+    ],
+)
+def test_patch_refusals(patch, error, message):
+    with pytest.raises(error) as caught:
+        Spec.builtin().patch(patch)
+    assert str(caught.value).startswith(message)
+
+
+def test_from_json_refusals_carry_the_core_message():
+    with pytest.raises(remitrax.SpecError) as caught:
+        Spec.from_json("{}")
+    assert caught.value.args == ('spec: missing required key "name" at the top level',)
+    with pytest.raises(remitrax.SpecError, match="^invalid spec JSON"):
+        Spec.from_json("")
+    with pytest.raises(TypeError, match="argument 'json' must be str"):
+        Spec.from_json(b"{}")
+
+
+def test_spec_has_no_constructor_and_methods_have_signatures():
+    with pytest.raises(TypeError):
+        Spec()
+    assert Spec.builtin.__text_signature__ == '(version="5010")'
+    assert Spec.patch.__doc__.startswith("A new spec with `patch`")
+
+
+FIRST_USE = """
+import threading, remitrax
+from conftest import EXAMPLE
+data = EXAMPLE.read_bytes()
+out = []
+start = threading.Barrier(8)
+def work(i):
+    start.wait()
+    # Half ask for a built-in spec with the GIL held, half through parse without it.
+    out.append(remitrax.Spec.builtin("4010").to_json() if i % 2 else remitrax.parse(data).tables.render())
+threads = [threading.Thread(target=work, args=(i,)) for i in range(8)]
+for t in threads: t.start()
+for t in threads: t.join()
+print(len(out), len(set(out)))
+"""
+
+
+def test_first_use_from_many_threads_fills_the_caches_once():
+    done = subprocess.run(
+        [sys.executable, "-c", FIRST_USE], capture_output=True, text=True, check=True,
+        cwd=pathlib.Path(__file__).parent,
+    )
+    assert done.stdout.split() == ["8", "2"]
