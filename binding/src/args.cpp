@@ -1,5 +1,7 @@
 #include "args.hpp"
 
+#include <utility>
+
 #include "errors.hpp"
 
 namespace remitrax::binding {
@@ -140,19 +142,12 @@ Ref new_optional_int(const std::optional<std::uint64_t>& value) {
 }
 
 void add_note(std::string_view note) {
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    Ref owned_type(type);
-    Ref owned_value(value);
-    Ref owned_traceback(traceback);
-    if (owned_value) {
+    Ref exception = take_exception();
+    if (exception) {
         Ref text = new_str(note);
-        Ref done = checked(PyObject_CallMethod(owned_value.get(), "add_note", "O", text.get()));
+        Ref done = checked(PyObject_CallMethod(exception.get(), "add_note", "(O)", text.get()));
+        restore_exception(std::move(exception));
     }
-    PyErr_Restore(owned_type.release(), owned_value.release(), owned_traceback.release());
 }
 
 }  // namespace remitrax::binding

@@ -67,6 +67,27 @@ void raise_spec_error(const SpecError& error) {
     raise(spec_error_type(), error.to_string());
 }
 
+Ref take_exception() {
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    Ref owned_type(type);
+    Ref owned_traceback(traceback);
+    Ref exception(value);
+    if (exception && owned_traceback) {
+        PyException_SetTraceback(exception.get(), owned_traceback.get());
+    }
+    return exception;
+}
+
+void restore_exception(Ref exception) {
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(exception.get()));
+    Py_INCREF(type);
+    PyErr_Restore(type, exception.release(), nullptr);
+}
+
 void raise_current_exception() noexcept {
     try {
         throw;

@@ -58,6 +58,12 @@ inline void check(int status) {
     }
 }
 
+// The exception that is set, taken out of the error indicator as one object with its
+// traceback attached; empty when none is set.
+Ref take_exception();
+// Sets `exception`, an exception instance, as the error again.
+void restore_exception(Ref exception);
+
 // Turns the exception in flight into a Python exception. Call only from a catch block,
 // with the GIL held.
 void raise_current_exception() noexcept;

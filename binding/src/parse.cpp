@@ -70,7 +70,7 @@ bool single_byte_format(const char* format) {
 std::string described(PyObject* data) {
     try {
         Ref builtins = checked(PyImport_ImportModule("builtins"));
-        Ref view = checked(PyObject_CallMethod(builtins.get(), "memoryview", "O", data));
+        Ref view = checked(PyObject_CallMethod(builtins.get(), "memoryview", "(O)", data));
         Ref format = checked(PyObject_GetAttrString(view.get(), "format"));
         Ref repr = checked(PyObject_Repr(format.get()));
         return "format " + std::string(utf8(repr.get()));

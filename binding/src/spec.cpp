@@ -99,19 +99,12 @@ PyObject* spec_from_json(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 // The text of a patch given as a dict: json.dumps with its defaults.
 std::string dumped(PyObject* patch) {
     Ref json = checked(PyImport_ImportModule("json"));
-    Ref text(PyObject_CallMethod(json.get(), "dumps", "O", patch));
+    Ref text(PyObject_CallMethod(json.get(), "dumps", "(O)", patch));
     if (!text || !PyUnicode_Check(text.get())) {
         std::string reason;
         if (!text) {
-            PyObject* type = nullptr;
-            PyObject* value = nullptr;
-            PyObject* traceback = nullptr;
-            PyErr_Fetch(&type, &value, &traceback);
-            PyErr_NormalizeException(&type, &value, &traceback);
-            Ref owned_type(type);
-            Ref owned_value(value);
-            Ref owned_traceback(traceback);
-            Ref shown = checked(PyObject_Str(owned_value ? owned_value.get() : Py_None));
+            Ref raised = take_exception();
+            Ref shown = checked(PyObject_Str(raised ? raised.get() : Py_None));
             reason = utf8(shown.get());
         } else {
             Ref shown = checked(PyObject_Str(text.get()));

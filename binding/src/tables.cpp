@@ -73,17 +73,7 @@ Ref extra(const char* owner, const char* method, const char* module, const char*
     if (imported) {
         return imported;
     }
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    Ref cause(value);
-    Ref owned_type(type);
-    if (cause && traceback != nullptr) {
-        PyException_SetTraceback(cause.get(), traceback);
-    }
-    Py_XDECREF(traceback);
+    Ref cause = take_exception();
     const std::string message = std::string(owner) + "." + method + " needs " + module +
                                 ", which is not installed; install it with: pip install "
                                 "\"remitrax[" +
@@ -95,20 +85,20 @@ Ref extra(const char* owner, const char* method, const char* module, const char*
         PyException_SetContext(error.get(), Ref::borrow(cause.get()).release());
         PyException_SetCause(error.get(), cause.release());
     }
-    PyErr_SetObject(PyExc_ImportError, error.get());
+    restore_exception(std::move(error));
     throw PythonError();
 }
 
 Ref to_pandas(const char* owner, PyObject* table) {
     extra(owner, "to_pandas", "pandas", "pandas");
     Ref pyarrow = extra(owner, "to_pandas", "pyarrow", "pandas");
-    Ref arrow_table = checked(PyObject_CallMethod(pyarrow.get(), "table", "O", table));
+    Ref arrow_table = checked(PyObject_CallMethod(pyarrow.get(), "table", "(O)", table));
     return checked(PyObject_CallMethod(arrow_table.get(), "to_pandas", nullptr));
 }
 
 Ref to_polars(const char* owner, PyObject* table) {
     Ref polars = extra(owner, "to_polars", "polars", "polars");
-    return checked(PyObject_CallMethod(polars.get(), "DataFrame", "O", table));
+    return checked(PyObject_CallMethod(polars.get(), "DataFrame", "(O)", table));
 }
 
 // ---- Tables
