@@ -24,7 +24,7 @@
 #include "common.hpp"
 #include "process/processor.hpp"
 #include "spec/spec.hpp"
-#include "x12/bytes.hpp"
+#include "base/buffer.hpp"
 #include "x12/delimiters.hpp"
 #include "x12/document.hpp"
 #include "x12/segment.hpp"

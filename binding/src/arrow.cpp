@@ -7,7 +7,7 @@
 #include <span>
 #include <variant>
 
-#include "spec/quote.hpp"
+#include "base/text.hpp"
 
 namespace remitrax::binding::arrow {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "native.hpp"
-#include "x12/bytes.hpp"
+#include "base/buffer.hpp"
 #include "x12/delimiters.hpp"
 #include "x12/document.hpp"
 

@@ -4,7 +4,7 @@
 #include <Python.h>
 
 #include "native.hpp"
-#include "x12/bytes.hpp"
+#include "base/buffer.hpp"
 
 namespace remitrax::binding {
 

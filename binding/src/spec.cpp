@@ -8,7 +8,7 @@
 #include "args.hpp"
 #include "errors.hpp"
 #include "objects.hpp"
-#include "spec/quote.hpp"
+#include "base/text.hpp"
 
 namespace remitrax::binding {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "column/column.hpp"
-#include "spec/quote.hpp"
+#include "base/text.hpp"
 
 #include <sys/mman.h>
 

@@ -14,7 +14,7 @@
 #include "counting_new.hpp"
 #include "engine/engine.hpp"
 #include "spec/spec.hpp"
-#include "x12/bytes.hpp"
+#include "base/buffer.hpp"
 #include "x12/document.hpp"
 #include "x12/segment.hpp"
 

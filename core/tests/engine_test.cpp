@@ -11,7 +11,7 @@
 
 #include "engine/engine.hpp"
 #include "spec/spec.hpp"
-#include "x12/bytes.hpp"
+#include "base/buffer.hpp"
 #include "x12/document.hpp"
 #include "x12/tokenizer.hpp"
 

@@ -21,7 +21,7 @@
 #include "counting_new.hpp"
 #include "process/processor.hpp"
 #include "spec/spec.hpp"
-#include "x12/bytes.hpp"
+#include "base/buffer.hpp"
 #include "x12/document.hpp"
 #include "x12/segment.hpp"
 

@@ -19,7 +19,7 @@
 #include "project/fill.hpp"
 #include "project/projector.hpp"
 #include "spec/spec.hpp"
-#include "x12/bytes.hpp"
+#include "base/buffer.hpp"
 #include "x12/document.hpp"
 
 namespace {

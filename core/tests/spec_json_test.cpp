@@ -10,7 +10,7 @@
 
 #include "spec/error.hpp"
 #include "spec/json.hpp"
-#include "spec/quote.hpp"
+#include "base/text.hpp"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "spec/quote.hpp"
+#include "base/text.hpp"
 
 namespace remitrax {
 

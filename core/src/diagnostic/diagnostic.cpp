@@ -4,7 +4,7 @@
 #include <charconv>
 #include <type_traits>
 
-#include "spec/quote.hpp"
+#include "base/text.hpp"
 #include "spec/render.hpp"
 
 namespace remitrax {

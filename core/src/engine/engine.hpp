@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "engine/ids.hpp"
+#include "base/id_index.hpp"
 #include "spec/loops.hpp"
 
 namespace remitrax {

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "check/envelope.hpp"
+#include "envelope/checker.hpp"
 #include "column/table.hpp"
 #include "diagnostic/diagnostic.hpp"
 #include "engine/engine.hpp"

@@ -17,7 +17,7 @@
 #include "column/types.hpp"
 #include "diagnostic/diagnostic.hpp"
 #include "engine/engine.hpp"
-#include "engine/ids.hpp"
+#include "base/id_index.hpp"
 #include "project/check.hpp"
 #include "project/fill.hpp"
 #include "project/plan.hpp"

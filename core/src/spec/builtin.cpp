@@ -1,6 +1,6 @@
 #include "spec/builtin.hpp"
 
-#include "fault.hpp"
+#include "base/fault.hpp"
 #include "spec/spec.hpp"
 
 namespace remitrax {

@@ -5,7 +5,7 @@
 #include <span>
 #include <string_view>
 
-#include "spec/quote.hpp"
+#include "base/text.hpp"
 #include "spec/render.hpp"
 
 namespace remitrax {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "spec/quote.hpp"
+#include "base/text.hpp"
 
 namespace remitrax {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "spec/elements.hpp"
-#include "spec/quote.hpp"
+#include "base/text.hpp"
 
 namespace remitrax {
 

@@ -1,6 +1,6 @@
 #include "spec/render.hpp"
 
-#include "spec/quote.hpp"
+#include "base/text.hpp"
 
 namespace remitrax {
 

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "spec/elements.hpp"
-#include "spec/quote.hpp"
+#include "base/text.hpp"
 #include "spec/render.hpp"
 #include "spec/spec.hpp"
 

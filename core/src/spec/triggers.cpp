@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "spec/quote.hpp"
+#include "base/text.hpp"
 #include "spec/spec.hpp"
 #include "x12/segment.hpp"
 

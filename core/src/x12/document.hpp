@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "x12/bytes.hpp"
+#include "base/buffer.hpp"
 #include "x12/delimiters.hpp"
 #include "x12/frame.hpp"
 #include "x12/segment.hpp"

@@ -1,7 +1,7 @@
 // The quoted form of texts and bytes, UTF-8 decoding and the Unicode property lookups.
 #include <gtest/gtest.h>
 
-#include "spec/quote.hpp"
+#include "base/text.hpp"
 
 #include <initializer_list>
 #include <iomanip>

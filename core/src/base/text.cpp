@@ -1,4 +1,4 @@
-#include "spec/quote.hpp"
+#include "base/text.hpp"
 
 #include <algorithm>
 #include <span>

@@ -1,4 +1,4 @@
-#include "check/envelope.hpp"
+#include "envelope/checker.hpp"
 
 #include <algorithm>
 #include <limits>
