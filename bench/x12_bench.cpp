@@ -21,10 +21,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/buffer.hpp"
 #include "common.hpp"
 #include "process/processor.hpp"
 #include "spec/spec.hpp"
-#include "base/buffer.hpp"
 #include "x12/delimiters.hpp"
 #include "x12/document.hpp"
 #include "x12/segment.hpp"

@@ -13,8 +13,8 @@ constexpr std::size_t max_params = 8;
 
 }  // namespace
 
-void bind_args(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-          std::span<PyObject*> out) {
+void bind_args(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+               PyObject* kwnames, std::span<PyObject*> out) {
     const std::size_t count = signature.names.size();
     if (count > max_params || out.size() != count) {
         throw InternalFault("a signature with too many parameters");
@@ -74,8 +74,8 @@ std::string type_name(PyObject* object) {
     return std::string(utf8(name.get()));
 }
 
-void wrong_argument(std::string_view function, std::string_view argument,
-                    std::string_view expected, PyObject* value) {
+void wrong_argument(std::string_view function, std::string_view argument, std::string_view expected,
+                    PyObject* value) {
     std::string message(function);
     message += "() argument '";
     message += argument;
@@ -126,8 +126,7 @@ Ref new_str(std::string_view text) {
 }
 
 Ref new_bytes(std::string_view bytes) {
-    return checked(
-        PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
+    return checked(PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
 }
 
 Ref new_int(std::uint64_t value) {

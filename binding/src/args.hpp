@@ -27,13 +27,13 @@ struct Signature {
 // Binds the arguments of a METH_FASTCALL | METH_KEYWORDS call: out[i] is the argument given
 // for names[i] (borrowed), or null when it was left out. A missing, surplus, repeated or
 // unknown argument raises the interpreter's own TypeError (thrown as PythonError).
-void bind_args(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-          std::span<PyObject*> out);
+void bind_args(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+               PyObject* kwnames, std::span<PyObject*> out);
 
 template <std::size_t N>
 std::array<PyObject*, N> bind_args(const char* function, const std::array<const char*, N>& names,
-                              std::size_t required, PyObject* const* args, Py_ssize_t nargs,
-                              PyObject* kwnames) {
+                                   std::size_t required, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) {
     std::array<PyObject*, N> out{};
     bind_args(Signature{function, names, required}, args, nargs, kwnames, out);
     return out;

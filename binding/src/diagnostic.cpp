@@ -97,8 +97,8 @@ PyObject* diagnostic_repr(PyObject* self) {
         text += origin_of(d);
         text += "', kind='";
         text += d.rule.kind_name();
-        text += "', segment=" + position_text(d.segment) + ", element=" +
-                position_text(d.element) + ", component=" + position_text(d.component) + ")";
+        text += "', segment=" + position_text(d.segment) + ", element=" + position_text(d.element) +
+                ", component=" + position_text(d.component) + ")";
         return new_str(text);
     });
 }
@@ -125,8 +125,7 @@ PyGetSetDef diagnostic_getset[] = {
      "The 1-based component position, when the finding has one.", nullptr},
     {"path", diagnostic_path, nullptr,
      "The open loops, outermost first, joined by `/`; empty at the root.", nullptr},
-    {"datum", diagnostic_datum, nullptr, "The offending value as it appears in the file.",
-     nullptr},
+    {"datum", diagnostic_datum, nullptr, "The offending value as it appears in the file.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -140,11 +139,7 @@ PyType_Slot diagnostic_slots[] = {
 };
 
 PyType_Spec diagnostic_spec = {
-    "remitrax._core.Diagnostic",
-    sizeof(Object<Diagnostic>),
-    0,
-    view_flags,
-    diagnostic_slots,
+    "remitrax._core.Diagnostic", sizeof(Object<Diagnostic>), 0, view_flags, diagnostic_slots,
 };
 
 // ---- _external_diagnostic
@@ -164,8 +159,8 @@ std::string datum_argument(PyObject* value) {
         raise(PyExc_TypeError, "argument 'datum': Can't extract `str` to `Vec`");
     }
     if (!PySequence_Check(value)) {
-        raise(PyExc_TypeError,
-              "argument 'datum': '" + type_name(value) + "' object cannot be converted to 'Sequence'");
+        raise(PyExc_TypeError, "argument 'datum': '" + type_name(value) +
+                                   "' object cannot be converted to 'Sequence'");
     }
     const Py_ssize_t size = PySequence_Size(value);
     if (size < 0) {

@@ -54,9 +54,8 @@ Ref segment_at(PyObject* document, std::size_t index) {
 }
 
 Py_ssize_t document_len(PyObject* self) {
-    return guarded<Py_ssize_t>(-1, [&] {
-        return static_cast<Py_ssize_t>(document_of(self).size());
-    });
+    return guarded<Py_ssize_t>(-1,
+                               [&] { return static_cast<Py_ssize_t>(document_of(self).size()); });
 }
 
 // Document[index]: the index as the caller wrote it, so that a refusal shows it unchanged.
@@ -96,9 +95,8 @@ PyObject* document_write(PyObject* self, PyObject*) {
 }
 
 PyObject* document_delimiters(PyObject* self, void*) {
-    return entry([&] {
-        return make_object(delimiters_type(), Delimiters(document_of(self).delimiters()));
-    });
+    return entry(
+        [&] { return make_object(delimiters_type(), Delimiters(document_of(self).delimiters())); });
 }
 
 PyObject* document_repr(PyObject* self) {
@@ -134,11 +132,7 @@ PyType_Slot document_slots[] = {
 };
 
 PyType_Spec document_spec = {
-    "remitrax._core.Document",
-    sizeof(Object<Document>),
-    0,
-    view_flags,
-    document_slots,
+    "remitrax._core.Document", sizeof(Object<Document>), 0, view_flags, document_slots,
 };
 
 // ---- Segment
@@ -238,11 +232,7 @@ PyType_Slot segment_slots[] = {
 };
 
 PyType_Spec segment_spec = {
-    "remitrax._core.Segment",
-    sizeof(Object<SegmentRef>),
-    0,
-    view_flags,
-    segment_slots,
+    "remitrax._core.Segment", sizeof(Object<SegmentRef>), 0, view_flags, segment_slots,
 };
 
 // ---- Delimiters
@@ -256,9 +246,10 @@ char one_byte(const char* name, PyObject* value) {
     Py_ssize_t size = 0;
     check(PyBytes_AsStringAndSize(value, &data, &size));
     if (size != 1) {
-        raise(PyExc_ValueError, std::string("delimiter ") + name + " must be exactly one byte, got " +
-                                    std::to_string(size) + " bytes: " +
-                                    bytes_repr({data, static_cast<std::size_t>(size)}));
+        raise(PyExc_ValueError,
+              std::string("delimiter ") + name + " must be exactly one byte, got " +
+                  std::to_string(size) +
+                  " bytes: " + bytes_repr({data, static_cast<std::size_t>(size)}));
     }
     return data[0];
 }
@@ -270,8 +261,8 @@ PyObject* delimiters_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
             names[i] = const_cast<char*>(delimiter_names[i]);
         }
         std::array<PyObject*, 5> given{};
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOO:Delimiters", names.data(),
-                                         &given[0], &given[1], &given[2], &given[3], &given[4])) {
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOO:Delimiters", names.data(), &given[0],
+                                         &given[1], &given[2], &given[3], &given[4])) {
             throw PythonError();
         }
         // Every argument's type first, then every length, each in parameter order.
@@ -335,8 +326,8 @@ PyObject* delimiters_repr(PyObject* self) {
         const auto shown = [](const std::optional<char>& byte) {
             return byte ? bytes_repr(std::string_view(&*byte, 1)) : std::string("None");
         };
-        return new_str("Delimiters(element=" + shown(d.element) + ", component=" +
-                       shown(d.component) + ", segment=" + shown(d.segment) +
+        return new_str("Delimiters(element=" + shown(d.element) +
+                       ", component=" + shown(d.component) + ", segment=" + shown(d.segment) +
                        ", repetition=" + shown(d.repetition) + ", release=" + shown(d.release) +
                        ")");
     });
@@ -366,9 +357,9 @@ PyGetSetDef delimiters_getset[] = {
 };
 
 PyType_Slot delimiters_slots[] = {
-    {Py_tp_doc, const_cast<char*>(
-                    "Delimiters(element=b'*', component=b':', segment=b'~', repetition=None, "
-                    "release=None)\n--\n\nThe five delimiters of an interchange.")},
+    {Py_tp_doc,
+     const_cast<char*>("Delimiters(element=b'*', component=b':', segment=b'~', repetition=None, "
+                       "release=None)\n--\n\nThe five delimiters of an interchange.")},
     {Py_tp_new, reinterpret_cast<void*>(&delimiters_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<Delimiters>)},
     {Py_tp_repr, reinterpret_cast<void*>(&delimiters_repr)},
@@ -380,11 +371,7 @@ PyType_Slot delimiters_slots[] = {
 };
 
 PyType_Spec delimiters_spec = {
-    "remitrax._core.Delimiters",
-    sizeof(Object<Delimiters>),
-    0,
-    class_flags,
-    delimiters_slots,
+    "remitrax._core.Delimiters", sizeof(Object<Delimiters>), 0, class_flags, delimiters_slots,
 };
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "native.hpp"
 #include "base/buffer.hpp"
+#include "native.hpp"
 #include "x12/delimiters.hpp"
 #include "x12/document.hpp"
 

@@ -51,8 +51,8 @@ PyObject* internal_fault_type() {
 }
 
 void raise(PyObject* type, std::string_view message) {
-    Ref text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
-                                  "replace"));
+    Ref text(
+        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
     if (text) {
         PyErr_SetObject(type, text.get());
     }

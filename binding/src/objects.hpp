@@ -19,8 +19,7 @@ namespace remitrax::binding {
 
 template <class T>
 struct Object {
-    PyObject_HEAD
-    T value;
+    PyObject_HEAD T value;
 };
 
 template <class T>

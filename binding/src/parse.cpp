@@ -226,8 +226,8 @@ PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
         Ref diagnostics = to_list(std::move(parsed->run.diagnostics));
         Ref document = make_document(std::move(parsed->document));
         Ref tables = make_tables(std::move(parsed->run.tables));
-        return make_object(result_type(),
-                           ParseResult{std::move(document), std::move(tables), std::move(diagnostics)});
+        return make_object(result_type(), ParseResult{std::move(document), std::move(tables),
+                                                      std::move(diagnostics)});
     });
 }
 

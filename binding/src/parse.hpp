@@ -3,8 +3,8 @@
 
 #include <Python.h>
 
-#include "native.hpp"
 #include "base/buffer.hpp"
+#include "native.hpp"
 
 namespace remitrax::binding {
 

@@ -6,9 +6,9 @@
 #include <utility>
 
 #include "args.hpp"
+#include "base/text.hpp"
 #include "errors.hpp"
 #include "objects.hpp"
-#include "base/text.hpp"
 
 namespace remitrax::binding {
 
@@ -187,11 +187,7 @@ PyType_Slot spec_slots[] = {
 };
 
 PyType_Spec spec_spec = {
-    "remitrax._core.Spec",
-    sizeof(Object<SharedSpec>),
-    0,
-    view_flags,
-    spec_slots,
+    "remitrax._core.Spec", sizeof(Object<SharedSpec>), 0, view_flags, spec_slots,
 };
 
 }  // namespace

@@ -116,7 +116,8 @@ PyObject* tables_keys(PyObject* self, PyObject*) {
 }
 
 Py_ssize_t tables_len(PyObject* self) {
-    return guarded<Py_ssize_t>(-1, [&] { return static_cast<Py_ssize_t>(tables_of(self)->size()); });
+    return guarded<Py_ssize_t>(-1,
+                               [&] { return static_cast<Py_ssize_t>(tables_of(self)->size()); });
 }
 
 // Iterates the names as they were when iter() was called.
@@ -238,11 +239,7 @@ PyType_Slot tables_slots[] = {
 };
 
 PyType_Spec tables_spec = {
-    "remitrax._core.Tables",
-    sizeof(Object<SharedTables>),
-    0,
-    view_flags,
-    tables_slots,
+    "remitrax._core.Tables", sizeof(Object<SharedTables>), 0, view_flags, tables_slots,
 };
 
 // ---- Table
@@ -423,11 +420,7 @@ PyType_Slot table_slots[] = {
 };
 
 PyType_Spec table_spec = {
-    "remitrax._core.Table",
-    sizeof(Object<TableRef>),
-    0,
-    view_flags,
-    table_slots,
+    "remitrax._core.Table", sizeof(Object<TableRef>), 0, view_flags, table_slots,
 };
 
 }  // namespace

@@ -12,13 +12,11 @@
 namespace remitrax::binding::arrow {
 namespace {
 
-std::shared_ptr<const Tables> sample_tables(ColumnType amount_type = ColumnType::decimal128(38, 2)) {
+std::shared_ptr<const Tables> sample_tables(ColumnType amount_type = ColumnType::decimal128(38,
+                                                                                            2)) {
     const std::vector<ColumnSchema> schema = {
-        {"id", ColumnType::binary()},
-        {"cents", ColumnType::int64(2)},
-        {"amount", amount_type},
-        {"day", ColumnType::date32()},
-        {"at", ColumnType::time32()},
+        {"id", ColumnType::binary()},  {"cents", ColumnType::int64(2)}, {"amount", amount_type},
+        {"day", ColumnType::date32()}, {"at", ColumnType::time32()},
     };
     Table payments("payments", schema);
     const std::vector<Cell> first = {cell::Bytes("A1"), cell::Int{1234}, cell::Decimal{-250},
@@ -28,7 +26,8 @@ std::shared_ptr<const Tables> sample_tables(ColumnType amount_type = ColumnType:
     EXPECT_TRUE(payments.push_row(first).has_value());
     EXPECT_TRUE(payments.push_row(second).has_value());
     Table empty("zero", schema);  // after "payments" in name order
-    return std::make_shared<const Tables>(std::vector<Table>{std::move(payments), std::move(empty)});
+    return std::make_shared<const Tables>(
+        std::vector<Table>{std::move(payments), std::move(empty)});
 }
 
 TEST(ArrowExport, SchemaNamesEveryColumnWithItsTypeAndMetadata) {

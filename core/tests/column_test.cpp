@@ -2,8 +2,8 @@
 // and taking the rows of one column.
 #include <gtest/gtest.h>
 
-#include "column/column.hpp"
 #include "base/text.hpp"
+#include "column/column.hpp"
 
 #include <sys/mman.h>
 

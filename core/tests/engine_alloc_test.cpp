@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "base/buffer.hpp"
 #include "counting_new.hpp"
 #include "engine/engine.hpp"
 #include "spec/spec.hpp"
-#include "base/buffer.hpp"
 #include "x12/document.hpp"
 #include "x12/segment.hpp"
 

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/buffer.hpp"
 #include "engine/engine.hpp"
 #include "spec/spec.hpp"
-#include "base/buffer.hpp"
 #include "x12/document.hpp"
 #include "x12/tokenizer.hpp"
 

@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "envelope/checker.hpp"
-#include "engine/engine.hpp"
-#include "spec/spec.hpp"
 #include "base/buffer.hpp"
+#include "engine/engine.hpp"
+#include "envelope/checker.hpp"
+#include "spec/spec.hpp"
 #include "x12/document.hpp"
 
 namespace {

@@ -18,10 +18,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/buffer.hpp"
 #include "counting_new.hpp"
 #include "process/processor.hpp"
 #include "spec/spec.hpp"
-#include "base/buffer.hpp"
 #include "x12/document.hpp"
 #include "x12/segment.hpp"
 

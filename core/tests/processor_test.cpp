@@ -19,10 +19,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/buffer.hpp"
 #include "engine/engine.hpp"
 #include "process/processor.hpp"
 #include "spec/spec.hpp"
-#include "base/buffer.hpp"
 #include "x12/document.hpp"
 #include "x12/tokenizer.hpp"
 
@@ -338,10 +338,9 @@ TEST(ProcessorRun, SpecsWithManySegmentIdsGiveWhatFeedingGives) {
         const RunResult result = Processor::run(*spec, stepper.document);
         EXPECT_EQ(lines_of(result.diagnostics), expected) << extra;
         EXPECT_EQ(result.tables.to_string(), tables) << extra;
-        EXPECT_EQ(std::count_if(expected.begin(), expected.end(),
-                                [](const std::string& line) {
-                                    return line.find("Z0") != std::string::npos;
-                                }),
+        EXPECT_EQ(std::count_if(
+                      expected.begin(), expected.end(),
+                      [](const std::string& line) { return line.find("Z0") != std::string::npos; }),
                   1)
             << extra;
     }

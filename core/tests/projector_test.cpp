@@ -13,13 +13,13 @@
 #include <utility>
 #include <vector>
 
+#include "base/buffer.hpp"
 #include "column/types.hpp"
 #include "engine/engine.hpp"
 #include "project/check.hpp"
 #include "project/fill.hpp"
 #include "project/projector.hpp"
 #include "spec/spec.hpp"
-#include "base/buffer.hpp"
 #include "x12/document.hpp"
 
 namespace {

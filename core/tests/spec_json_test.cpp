@@ -8,9 +8,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/text.hpp"
 #include "spec/error.hpp"
 #include "spec/json.hpp"
-#include "base/text.hpp"
 
 namespace {
 

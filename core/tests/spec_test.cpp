@@ -503,8 +503,8 @@ TEST(SpecModel, SignedWholeNumbersBuiltInCodeLoad) {
                   {"count_element", std::int64_t{1}},
                   {"count", "segments"}}}}}}},
             {"segments",
-             {{"AMT", {{"elements", {{"2", {{"name", "amount"}, {"type", "R"},
-                                            {"scale", scale}}}}}}}}},
+             {{"AMT",
+               {{"elements", {{"2", {{"name", "amount"}, {"type", "R"}, {"scale", scale}}}}}}}}},
         };
         return Spec::from_value(std::move(document));
     };

@@ -6,10 +6,10 @@
 #include <span>
 #include <vector>
 
-#include "envelope/checker.hpp"
 #include "column/table.hpp"
 #include "diagnostic/diagnostic.hpp"
 #include "engine/engine.hpp"
+#include "envelope/checker.hpp"
 #include "project/projector.hpp"
 #include "spec/spec.hpp"
 #include "x12/delimiters.hpp"

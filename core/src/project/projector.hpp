@@ -13,11 +13,11 @@
 #include <utility>
 #include <vector>
 
+#include "base/id_index.hpp"
 #include "column/table.hpp"
 #include "column/types.hpp"
 #include "diagnostic/diagnostic.hpp"
 #include "engine/engine.hpp"
-#include "base/id_index.hpp"
 #include "project/check.hpp"
 #include "project/fill.hpp"
 #include "project/plan.hpp"

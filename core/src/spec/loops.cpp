@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "spec/elements.hpp"
 #include "base/text.hpp"
+#include "spec/elements.hpp"
 
 namespace remitrax {
 

@@ -84,9 +84,8 @@ struct Spec {
     // Of the candidates (LoopIds of this spec, ascending) whose trigger matches `segment`, the
     // one with the most conditions; ties go to the earliest. Allocates nothing.
     template <std::ranges::input_range Candidates>
-    requires std::convertible_to<std::ranges::range_reference_t<Candidates>, LoopId>
-        std::optional<LoopId> best_match(Candidates&& candidates, const Segment& segment)
-    const {
+        requires std::convertible_to<std::ranges::range_reference_t<Candidates>, LoopId>
+    std::optional<LoopId> best_match(Candidates&& candidates, const Segment& segment) const {
         std::optional<LoopId> best;
         std::size_t best_conditions = 0;
         for (const LoopId id : candidates) {

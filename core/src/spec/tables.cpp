@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "spec/elements.hpp"
 #include "base/text.hpp"
+#include "spec/elements.hpp"
 #include "spec/render.hpp"
 #include "spec/spec.hpp"
 
