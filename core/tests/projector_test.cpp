@@ -16,9 +16,9 @@
 #include "base/buffer.hpp"
 #include "column/types.hpp"
 #include "engine/engine.hpp"
-#include "project/check.hpp"
 #include "project/fill.hpp"
 #include "project/projector.hpp"
+#include "project/values.hpp"
 #include "spec/spec.hpp"
 #include "x12/document.hpp"
 
@@ -150,8 +150,7 @@ TEST(ElementCheckParse, AcceptsExactlyTheTextsOfEachType) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.text));
-        EXPECT_EQ(check::parse(c.type, c.text), c.expected);
-        EXPECT_EQ(check::is_valid(c.type, c.text), c.expected.has_value());
+        EXPECT_EQ(value::parse(c.type, c.text), c.expected);
     }
 }
 
@@ -169,7 +168,7 @@ TEST(ElementCheckParse, LengthCountsDigitsOfNumbersAndBytesOfTheRest) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.text));
-        EXPECT_EQ(check::length(c.type, c.text), c.expected);
+        EXPECT_EQ(value::length(c.type, c.text), c.expected);
     }
 }
 
@@ -473,6 +472,24 @@ TEST(ProjectorRows, RepeatGroupsSkipEmptyGroupsAndStopAtTheData) {
               (std::vector<std::string>{"0 | 11 | 0 | 0 | ∅ | ∅ | CO | ∅ | 45"}));
 }
 
+TEST(ProjectorRows, RepeatGroupsReadOnlyTheElementsTheSpecDefines) {
+    // Elements defined far out, even at the last 64-bit position, cost nothing per position
+    // in between; groups read them like any other element.
+    const auto spec = Spec::builtin_835()->merge_patch(
+        R"({"segments":{"CAS":{"elements":{"100000000":{"name":"far","type":"R"},)"
+        R"("18446744073709551615":{"name":"last","type":"AN"}}}}})");
+    ASSERT_TRUE(spec.has_value()) << spec.error().to_string();
+    Driver driver(*spec);
+    for (const std::string& finding :
+         driver.feed(interchange(transaction("LX*1~CLP*A*1*10*5**12*P1~CAS*CO*45*1.5*2~")))) {
+        EXPECT_EQ(finding.find("CAS"), std::string::npos) << finding;
+    }
+    driver.finish();
+    driver.take();
+    EXPECT_EQ(driver.rows("adjustments"),
+              (std::vector<std::string>{"0 | 9 | 0 | 0 | ∅ | 1.50 | CO | 2.00 | 45"}));
+}
+
 TEST(ProjectorRows, RowNumbersRunOnAcrossTakesAndRestartAfterFinish) {
     Driver driver(Spec::builtin_835());
     // The transaction and claim B stay open: their rows wait for their loops to close.
@@ -622,35 +639,8 @@ TEST(FillLeafText, ElementsAndComponentsWithAbsentOnesEmpty) {
     std::string scratch = "left over";
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.element) + "-" + std::to_string(c.component.value_or(0)));
-        EXPECT_EQ(fill::leaf_text(segment, c.element, c.component, ':', scratch), c.expected);
+        EXPECT_EQ(value::leaf_text(segment, c.element, c.component, ':', scratch), c.expected);
     }
-}
-
-TEST(FillRead, ReusesKeptValuesAndParsesTheRest) {
-    const std::string text = "XX*12*AB*ZZ~";
-    auto document = Document::with_delimiters(Buffer::copy_of(text), delimiters).value();
-    const Segment segment = document.segment(0).value();
-    // Kept values win over the segment's text when element, component and type agree.
-    const std::vector<Checked> checked = {
-        {std::nullopt, cell::Int{99}, 1, ColumnType::int64(0)},
-        {std::nullopt, cell::Null{}, 3, ColumnType::binary()},
-        {std::nullopt, cell::Bytes{}, 2, ColumnType::binary()},
-    };
-    std::string scratch;
-    std::string row_text = "x";
-    const auto read = [&](std::uint64_t element, std::optional<std::uint64_t> component,
-                          ColumnType type) {
-        return fill::read(checked, segment, {element, component, type}, ':', scratch, row_text);
-    };
-    EXPECT_EQ(read(1, std::nullopt, ColumnType::int64(0)), Slot{cell::Int{99}});
-    EXPECT_EQ(read(1, std::nullopt, ColumnType::int64(1)), Slot{cell::Int{12}});
-    EXPECT_EQ(read(1, 1, ColumnType::int64(0)), Slot{cell::Int{12}});
-    EXPECT_EQ(read(3, std::nullopt, ColumnType::binary()), Slot{cell::Null{}});
-    EXPECT_EQ(read(2, std::nullopt, ColumnType::binary()), (Slot{slot::TextRange{1, 3}}));
-    EXPECT_EQ(read(2, std::nullopt, ColumnType::int64(0)), Slot{cell::Null{}});
-    EXPECT_EQ(read(4, std::nullopt, ColumnType::binary()), Slot{cell::Null{}});
-    EXPECT_EQ(read(3, 1, ColumnType::binary()), (Slot{slot::TextRange{3, 5}}));
-    EXPECT_EQ(row_text, "xABZZ");
 }
 
 TEST(FillAppend, RowsBecomeCellsInSchemaOrder) {
@@ -662,7 +652,7 @@ TEST(FillAppend, RowsBecomeCellsInSchemaOrder) {
     Row row;
     row.parents = {std::nullopt};
     row.text = "abcdef";
-    row.slots = {slot::TextRange{2, 4}, slot::Unset{}, cell::Date{1}};
+    row.cells = {pending::TextRange{2, 4}, pending::Unset{}, cell::Date{1}};
     row.number = 7;
     row.segment = 0x8000'0000'0000'0000U;  // past the signed range: null
     EXPECT_TRUE(fill::append(row, table).empty());

@@ -26,13 +26,26 @@ void append(std::vector<Diagnostic>& out, std::span<const Diagnostic> diagnostic
 Processor::Processor(std::shared_ptr<const Spec> spec, const Delimiters& delimiters)
     : engine_(*spec), checker_(*spec, delimiters), projector_(std::move(spec), delimiters) {}
 
+inline std::span<const Event> Processor::step(const Segment& segment, std::uint32_t engine_id,
+                                              std::uint32_t projector_id,
+                                              std::optional<std::uint32_t> next,
+                                              std::vector<Diagnostic>& out) {
+    const std::span<const Event> events = engine_.feed(segment, engine_id);
+    if (next) {
+        engine_.expect(*next);
+    }
+    append(out, checker_.on(segment, events));
+    append(out, projector_.on(segment, events, projector_id));
+    return events;
+}
+
 const Output& Processor::feed(const Segment& segment) {
     output_.events.clear();
     output_.diagnostics.clear();
-    const std::span<const Event> events = engine_.feed(segment);
+    const std::span<const Event> events =
+        step(segment, engine_.ids().find(segment.id()), projector_.ids().find(segment.id()),
+             std::nullopt, output_.diagnostics);
     output_.events.assign(events.begin(), events.end());
-    append(output_.diagnostics, checker_.on(segment, events));
-    append(output_.diagnostics, projector_.on(segment, events));
     return output_;
 }
 
@@ -81,12 +94,21 @@ Processor::RunIds Processor::run_ids() {
     return run;
 }
 
+namespace {
+
+// The number of every segment's id in `ids`, and how many segments each number has; an id the
+// index does not hold gets ids.size().
 template <class Number>
-std::vector<Number> Processor::reserve_for(const Document& document, const RunIds& run) {
-    const IdIndex& ids = run.ids;
+struct Numbered {
+    std::vector<Number> numbers;        // by segment
+    std::vector<std::uint64_t> counts;  // by number
+};
+
+template <class Number>
+Numbered<Number> number_segment_ids(const Document& document, const IdIndex& ids) {
     const auto other = static_cast<std::uint32_t>(ids.size());
-    std::vector<std::uint64_t> counts(ids.size() + 1, 0);
-    std::vector<Number> numbers(document.size());
+    Numbered<Number> out{std::vector<Number>(document.size()),
+                         std::vector<std::uint64_t>(ids.size() + 1, 0)};
     const std::string_view bytes = document.bytes();
     const Delimiters& delimiters = document.delimiters();
     // Eight bytes at a time: the lowest byte equal to the separator ends the id.
@@ -115,9 +137,15 @@ std::vector<Number> Processor::reserve_for(const Document& document, const RunId
                 body.substr(0, find_unescaped(body, delimiters.element, delimiters.release)));
         }
         number = std::min(number, other);
-        numbers[i] = static_cast<Number>(number);
-        ++counts[number];
+        out.numbers[i] = static_cast<Number>(number);
+        ++out.counts[number];
     }
+    return out;
+}
+
+}  // namespace
+
+void Processor::reserve_rows(const RunIds& run, std::span<const std::uint64_t> counts) {
     const Spec& spec = projector_.spec();
     for (TableIndex t = 0; t < spec.tables.size(); ++t) {
         std::uint64_t rows = 0;
@@ -126,25 +154,22 @@ std::vector<Number> Processor::reserve_for(const Document& document, const RunId
         }
         projector_.reserve(t, static_cast<std::size_t>(rows));
     }
-    return numbers;
 }
 
 template <class Number>
 RunResult Processor::run_numbered(Processor& processor, const Document& document,
                                   const RunIds& ids) {
-    const std::vector<Number> numbers = processor.reserve_for<Number>(document, ids);
+    const Numbered<Number> numbered = number_segment_ids<Number>(document, ids.ids);
+    processor.reserve_rows(ids, numbered.counts);
+    const std::vector<Number>& numbers = numbered.numbers;
     RunResult result;
     Segment segment;
     for (std::size_t i = 0; i < numbers.size(); ++i) {
         segment.reparse(i, document.frame_at(i), document.delimiters());
-        // feed without the copy of the events into the output.
-        const std::span<const Event> events = processor.engine_.feed(segment, numbers[i]);
-        if (i + 1 < numbers.size()) {
-            processor.engine_.expect(numbers[i + 1]);
-        }
-        append(result.diagnostics, processor.checker_.on(segment, events));
-        append(result.diagnostics,
-               processor.projector_.on(segment, events, processor.projector_ids_[numbers[i]]));
+        const std::optional<std::uint32_t> next =
+            i + 1 < numbers.size() ? std::optional<std::uint32_t>(numbers[i + 1]) : std::nullopt;
+        processor.step(segment, numbers[i], processor.projector_ids_[numbers[i]], next,
+                       result.diagnostics);
     }
     append(result.diagnostics, processor.finish().diagnostics);
     result.tables = processor.take_tables();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -48,6 +49,14 @@ class Processor {
     static RunResult run(std::shared_ptr<const Spec> spec, const Document& document);
 
   private:
+    // One segment through the engine, the checker and the projector, always in that order,
+    // with the numbers of its id in the engine's and in the projector's ids; the findings of
+    // the step are appended to `out`. With the engine's number of the next segment's id, the
+    // engine starts loading what that segment needs. The events are valid until the next step.
+    std::span<const Event> step(const Segment& segment, std::uint32_t engine_id,
+                                std::uint32_t projector_id, std::optional<std::uint32_t> next,
+                                std::vector<Diagnostic>& out);
+
     // The ids a whole-document run numbers: the engine's first, so that their numbers are
     // those of the engine, then the projector's, then each table's anchor ids. Fills
     // projector_ids_. A segment whose id none of them names gets the number ids.size().
@@ -56,14 +65,13 @@ class Processor {
         std::vector<std::vector<std::uint32_t>> anchors;  // per table, its anchor ids
     };
     RunIds run_ids();
+    // Sizes the output columns from how often each table's anchor ids occur (`counts`, by id
+    // number), so that they grow in one step rather than by repeated doubling.
+    void reserve_rows(const RunIds& ids, std::span<const std::uint64_t> counts);
 
-    // Numbers the id of every segment of `document`, and sizes the output columns from how
-    // often each table's anchor id occurs, so that they grow in one step rather than by
-    // repeated doubling. One number per segment, of a type wide enough for ids.size(): the
-    // list lives beside the tables to the end of a run, so a narrow one lowers its peak.
-    template <class Number>
-    std::vector<Number> reserve_for(const Document& document, const RunIds& ids);
-
+    // The run with every segment's id numbered in an integer of type Number, wide enough for
+    // ids.size(): the numbers live beside the tables to the end of a run, so narrow ones
+    // lower its peak memory.
     template <class Number>
     static RunResult run_numbered(Processor& processor, const Document& document,
                                   const RunIds& ids);

@@ -1,5 +1,5 @@
-// Cell values of rows under construction: the text a column sees for an element or a
-// component, the read of one column value, and the push of a finished row into its table.
+// Cell values of rows under construction: the row of a loop-anchored table as it fills, the
+// push of values into table columns, and the sinks a column value is handed to.
 #pragma once
 
 #include <cstddef>
@@ -14,13 +14,12 @@
 
 #include "column/table.hpp"
 #include "column/types.hpp"
-#include "project/check.hpp"
 #include "x12/segment.hpp"
 
 namespace remitrax {
 
-namespace slot {
-// No value yet: a later matching segment may still fill the slot.
+namespace pending {
+// No value yet: a later matching segment may still fill the cell.
 struct Unset {
     friend bool operator==(Unset, Unset) = default;
 };
@@ -30,27 +29,20 @@ struct TextRange {
     std::size_t end = 0;
     friend bool operator==(TextRange, TextRange) = default;
 };
-}  // namespace slot
+}  // namespace pending
 
-// One cell of a row under construction. Null is settled: the slot is never written again.
-using Slot = std::variant<slot::Unset, cell::Null, slot::TextRange, cell::Int, cell::Decimal,
-                          cell::Date, cell::Time>;
+// One cell of a row under construction. Null is settled: the cell is never written again.
+using PendingCell = std::variant<pending::Unset, cell::Null, pending::TextRange, cell::Int,
+                                 cell::Decimal, cell::Date, cell::Time>;
 
 // A row being built. Its buffers keep their capacity from one row to the next.
 struct Row {
     // Per ancestor table, outermost first: the number of that table's open row, if any.
     std::vector<std::optional<std::uint64_t>> parents;
-    std::vector<Slot> slots;  // one per spec column
-    std::string text;         // the bytes of the TextRange slots
+    std::vector<PendingCell> cells;  // one per spec column
+    std::string text;                // the bytes of the TextRange cells
     std::uint64_t number = 0;
     std::uint64_t segment = 0;  // 0-based document index of the row's segment
-};
-
-// One column value to read from a segment.
-struct ReadRequest {
-    std::uint64_t element = 0;               // 1-based
-    std::optional<std::uint64_t> component;  // 1-based
-    ColumnType type;
 };
 
 // A value that its column refused; the row keeps a null in its place.
@@ -62,22 +54,14 @@ struct DroppedValue {
 
 namespace fill {
 
-// The text of element `element` (1-based), or of one of its components: a composite read
-// whole is joined by `separator` in `scratch`, and the result may be a view of it. An absent
-// element or component and an empty value all give empty text. Component 1 of a simple
-// element is its value.
-std::string_view leaf_text(const Segment& segment, std::uint64_t element,
-                           std::optional<std::uint64_t> component, char separator,
-                           std::string& scratch);
-
-// Stores a cell in the slot of a row whose text buffer is `text`: Bytes are appended to it
-// and the slot holds their range.
-inline void put(Slot& target, const Cell& value, std::string& text) {
+// Stores a cell in a pending cell of a row whose text buffer is `text`: Bytes are appended to
+// it and the pending cell holds their range.
+inline void put(PendingCell& target, const Cell& value, std::string& text) {
     switch (value.index()) {
         case 1: {
             const std::size_t start = text.size();
             text.append(*std::get_if<cell::Bytes>(&value));
-            target.emplace<slot::TextRange>(start, text.size());
+            target.emplace<pending::TextRange>(start, text.size());
             return;
         }
         case 2:
@@ -98,32 +82,11 @@ inline void put(Slot& target, const Cell& value, std::string& text) {
     }
 }
 
-// The text of the request's element or component parsed at its type: Null when it is empty or
-// not valid. Bytes view the segment or `scratch`.
-Cell parsed_cell(const Segment& segment, const ReadRequest& request, char separator,
+// The text of an element or component parsed at `type`: Null when it is empty or not valid.
+// Bytes view the segment or `scratch`.
+Cell parsed_cell(const Segment& segment, std::uint64_t element,
+                 std::optional<std::uint64_t> component, ColumnType type, char separator,
                  std::string& scratch);
-
-// A kept value as a column reads it: kept Bytes stand for the text of the element or
-// component, which is read again from the segment (or joined in `scratch`).
-inline Cell kept_cell(const Cell& value, const Segment& segment, std::uint64_t element,
-                      std::optional<std::uint64_t> component, char separator,
-                      std::string& scratch) {
-    if (!std::holds_alternative<cell::Bytes>(value)) {
-        return value;
-    }
-    return cell::Bytes{leaf_text(segment, element, component, separator, scratch)};
-}
-
-// The value of one column for `segment`: what the checks kept for the same element,
-// component and type when they kept it, else the text parsed at the column's type (a text
-// that is empty or not valid gives Null). Text goes to the end of `text`.
-Slot read(std::span<const Checked> checked, const Segment& segment, const ReadRequest& request,
-          char separator, std::string& scratch, std::string& text);
-
-// The slot of a value the checks kept for element `element` and `component`, as read gives it.
-Slot from_kept(const Cell& value, const Segment& segment, std::uint64_t element,
-               std::optional<std::uint64_t> component, char separator, std::string& scratch,
-               std::string& text);
 
 // Appends a row number or segment index to an Int64 column: null past the signed range.
 inline void push_index(ColumnData& column, std::uint64_t value) {
@@ -171,24 +134,24 @@ inline void push_cell(NamedColumn& column, const Cell& value, std::vector<Droppe
     }
 }
 
-// Appends `row` to `table`, whose schema is the projector's: row number, segment index, the
-// parents, then the slots. A row number or index past the signed 64-bit range is stored as a
+// Appends `row` to `table`, whose schema is the row builder's: row number, segment index, the
+// parents, then the cells. A row number or index past the signed 64-bit range is stored as a
 // null. Text that would bring its column to 2^31 bytes or more is replaced by a null and
-// returned, so the row is always stored.
+// returned, so the row is always stored. A row that does not fit the schema is a fault.
 std::vector<DroppedValue> append(const Row& row, Table& table);
 
-// Where a column value goes: a slot of a row under construction, its text in the row's
-// buffer, or (ColumnSink) the end of a table's column. Values come typed, so that none is
-// copied through a temporary cell on the way.
-struct SlotSink {
-    Slot& target;
+// Where a column value goes: a pending cell of a row under construction, its text in the
+// row's buffer, or (ColumnSink) the end of a table's column. Values come typed, so that none
+// is copied through a temporary cell on the way.
+struct PendingSink {
+    PendingCell& target;
     std::string& text;
 
     void null() { target.emplace<cell::Null>(); }
     void bytes(std::string_view bytes) {
         const std::size_t start = text.size();
         text.append(bytes);
-        target.emplace<slot::TextRange>(start, text.size());
+        target.emplace<pending::TextRange>(start, text.size());
     }
     void integer(std::int64_t value) { target.emplace<cell::Int>(value); }
     void decimal(const Int128& units) { target.emplace<cell::Decimal>(units); }

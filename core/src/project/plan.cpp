@@ -247,4 +247,45 @@ void Plans::mark_columns(const Spec& /*spec*/, const TableDef& table) {
     }
 }
 
+std::uint32_t SegmentPlan::slot_of(std::uint64_t element, std::optional<std::uint64_t> component,
+                                   ColumnType type) const {
+    const auto found =
+        std::ranges::lower_bound(elements, element, std::less<>{}, &ElementPlan::position);
+    if (found == elements.end() || found->position != element) {
+        return no_slot;
+    }
+    if (found->components.empty()) {
+        return found->keep && !component && found->column_type == type ? found->slot : no_slot;
+    }
+    for (const ComponentPlan& part : found->components) {
+        if (part.keep && component == part.position && part.column_type == type) {
+            return part.slot;
+        }
+    }
+    return no_slot;
+}
+
+PlanIndex PlanIndex::build(const Spec& spec, const Plans& plans) {
+    PlanIndex index;
+    const auto add = [&index](std::string_view id, const SegmentPlan* plan) {
+        const std::uint32_t number = index.ids.add(id);
+        index.plans.resize(index.ids.size(), nullptr);
+        if (plan != nullptr) {
+            index.plans[number] = plan;
+        }
+    };
+    for (const auto& [key, plan] : plans.short_ids()) {
+        add(unpack_segment_id(key), &plan);
+    }
+    for (const auto& [id, plan] : plans.long_ids()) {
+        add(id, &plan);
+    }
+    for (const TableDef& table : spec.tables) {
+        if (table.segment) {
+            add(*table.segment, nullptr);
+        }
+    }
+    return index;
+}
+
 }  // namespace remitrax

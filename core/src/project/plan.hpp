@@ -3,15 +3,18 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/id_index.hpp"
 #include "column/parse.hpp"
 #include "column/types.hpp"
 #include "spec/elements.hpp"
@@ -44,6 +47,15 @@ inline std::optional<std::uint64_t> pack_segment_id(std::string_view id) {
         key = (key << 8U) | static_cast<unsigned char>(byte);
     }
     return key;
+}
+
+// The id a packed key stands for.
+inline std::string unpack_segment_id(std::uint64_t key) {
+    std::string id;
+    for (std::size_t n = (std::bit_width(key) - 1) / 8; n > 0; --n) {
+        id.push_back(static_cast<char>((key >> (8 * (n - 1))) & 0xFFu));
+    }
+    return id;
 }
 
 // A code list as keys of their bytes, so that a lookup compares integers. A code shorter than 8
@@ -104,6 +116,9 @@ struct CodeSet {
     std::size_t mask_ = 0;
 };
 
+// The slot of an element or component that no check keeps.
+inline constexpr std::uint32_t no_slot = std::numeric_limits<std::uint32_t>::max();
+
 // One declared component of a composite element.
 struct ComponentPlan {
     std::uint64_t position = 0;  // 1-based
@@ -149,6 +164,10 @@ struct SegmentPlan {
     std::vector<std::vector<ColumnRef>> by_loop;
     // The number of kept elements and components, numbered by build in check order.
     std::uint32_t kept = 0;
+
+    // The slot of the value kept for exactly this element, component and type, or no_slot.
+    std::uint32_t slot_of(std::uint64_t element, std::optional<std::uint64_t> component,
+                          ColumnType type) const;
 };
 
 // Segment plans by id. Ids below 8 bytes are looked up by packed integer key, the others by
@@ -185,6 +204,17 @@ class Plans {
 
     ShortMap short_;
     LongMap long_;
+};
+
+// The segment ids a projector numbers, so that its checks and routes are found by number: the
+// ids with a plan (those of short packed keys first, then the others, each in key order), then
+// the segments of segment-anchored tables; and the plan of each number.
+struct PlanIndex {
+    IdIndex ids;
+    std::vector<const SegmentPlan*> plans;  // by id number; null without a plan
+
+    // `plans` must outlive the index.
+    static PlanIndex build(const Spec& spec, const Plans& plans);
 };
 
 }  // namespace remitrax
