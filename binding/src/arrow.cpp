@@ -104,14 +104,14 @@ void must(int code) {
     }
 }
 
-std::expected<void, std::string> field(const NamedColumn& column, ArrowSchema* out) {
+[[nodiscard]] std::expected<void, std::string> field(const NamedColumn& column, ArrowSchema* out) {
     must(ArrowSchemaSetName(out, column.name.c_str()));
     out->flags = ARROW_FLAG_NULLABLE;
     return arrow_type(column.data, out);
 }
 
 // The struct schema of a table's columns.
-std::expected<Schema, std::string> schema_of(const Table& table) {
+[[nodiscard]] std::expected<Schema, std::string> schema_of(const Table& table) {
     Schema schema;
     ArrowSchemaInit(schema.get());
     must(ArrowSchemaSetTypeStruct(schema.get(), static_cast<std::int64_t>(table.columns().size())));
@@ -160,8 +160,8 @@ ArrowType storage_type(const ColumnData& column) {
 }
 
 // The array of one column over views of its buffers, fully validated.
-std::expected<Array, std::string> column_array(const SharedTables& tables, std::size_t table,
-                                               std::size_t index) {
+[[nodiscard]] std::expected<Array, std::string> column_array(const SharedTables& tables,
+                                                             std::size_t table, std::size_t index) {
     const ColumnData& column = tables->tables()[table].columns()[index].data;
     Array array;
     must(ArrowArrayInitFromType(array.get(), storage_type(column)));
@@ -188,8 +188,8 @@ std::expected<Array, std::string> column_array(const SharedTables& tables, std::
 
 // The table as a struct array of its columns, with its schema; the length is the table's
 // row count, so a table without columns keeps its rows.
-std::expected<ArrayExport, std::string> record_batch(const SharedTables& tables,
-                                                     std::size_t index) {
+[[nodiscard]] std::expected<ArrayExport, std::string> record_batch(const SharedTables& tables,
+                                                                   std::size_t index) {
     if (index >= tables->size()) {
         return std::unexpected(gone(index));
     }
@@ -224,7 +224,8 @@ std::expected<ArrayExport, std::string> record_batch(const SharedTables& tables,
 
 }  // namespace
 
-std::expected<void, std::string> arrow_type(const ColumnData& column, ArrowSchema* field) {
+[[nodiscard]] std::expected<void, std::string> arrow_type(const ColumnData& column,
+                                                          ArrowSchema* field) {
     const ColumnType type = column.type();
     switch (type.kind) {
         case ColumnKind::Binary:
@@ -270,7 +271,8 @@ std::expected<void, std::string> arrow_type(const ColumnData& column, ArrowSchem
     throw std::logic_error("a column kind without an Arrow type");
 }
 
-std::expected<Schema, std::string> schema(const SharedTables& tables, std::size_t index) {
+[[nodiscard]] std::expected<Schema, std::string> schema(const SharedTables& tables,
+                                                        std::size_t index) {
     if (index >= tables->size()) {
         return std::unexpected(gone(index));
     }
@@ -282,11 +284,13 @@ std::expected<Schema, std::string> schema(const SharedTables& tables, std::size_
     return std::move(*made);
 }
 
-std::expected<ArrayExport, std::string> array(const SharedTables& tables, std::size_t index) {
+[[nodiscard]] std::expected<ArrayExport, std::string> array(const SharedTables& tables,
+                                                            std::size_t index) {
     return record_batch(tables, index);
 }
 
-std::expected<Stream, std::string> stream(const SharedTables& tables, std::size_t index) {
+[[nodiscard]] std::expected<Stream, std::string> stream(const SharedTables& tables,
+                                                        std::size_t index) {
     auto batch = record_batch(tables, index);
     if (!batch) {
         return std::unexpected(std::move(batch.error()));

@@ -55,20 +55,24 @@ using Stream = Owned<ArrowArrayStream>;
 // "table {:?} could not be exported to Arrow: {}" with the Arrow error's text.
 
 // The table's schema: a struct named "" with flags 0, one nullable field per column.
-std::expected<Schema, std::string> schema(const SharedTables& tables, std::size_t index);
+[[nodiscard]] std::expected<Schema, std::string> schema(const SharedTables& tables,
+                                                        std::size_t index);
 
 struct ArrayExport {
     Schema schema;
     Array array;
 };
 // The table as one struct array of its columns, with the schema of that struct.
-std::expected<ArrayExport, std::string> array(const SharedTables& tables, std::size_t index);
+[[nodiscard]] std::expected<ArrayExport, std::string> array(const SharedTables& tables,
+                                                            std::size_t index);
 
 // A stream of exactly one record batch, the table.
-std::expected<Stream, std::string> stream(const SharedTables& tables, std::size_t index);
+[[nodiscard]] std::expected<Stream, std::string> stream(const SharedTables& tables,
+                                                        std::size_t index);
 
 // The Arrow type and metadata of a column set on `field`; the error is the Arrow error's
 // text (a decimal scale beyond Arrow's signed 8 bits).
-std::expected<void, std::string> arrow_type(const ColumnData& column, ArrowSchema* field);
+[[nodiscard]] std::expected<void, std::string> arrow_type(const ColumnData& column,
+                                                          ArrowSchema* field);
 
 }  // namespace remitrax::binding::arrow

@@ -393,8 +393,8 @@ PyTypeObject* delimiters_type() {
 
 namespace document {
 
-std::expected<Document, std::string> index(Buffer input,
-                                           const std::optional<Delimiters>& delimiters) {
+[[nodiscard]] std::expected<Document, std::string> index(
+    Buffer input, const std::optional<Delimiters>& delimiters) {
     if (delimiters) {
         auto document = Document::with_delimiters(std::move(input), *delimiters);
         if (!document) {

@@ -23,8 +23,8 @@ namespace document {
 // Indexes the input copy with the caller's delimiters, or with those of its ISA header when
 // none are given; the error is the message of ParseError. Touches no Python object, so it
 // runs with the GIL released.
-std::expected<Document, std::string> index(Buffer input,
-                                           const std::optional<Delimiters>& delimiters);
+[[nodiscard]] std::expected<Document, std::string> index(
+    Buffer input, const std::optional<Delimiters>& delimiters);
 
 }  // namespace document
 

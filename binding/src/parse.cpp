@@ -185,8 +185,8 @@ struct Parsed {
     RunResult run;
 };
 
-std::expected<Parsed, std::string> parse_copy(Buffer input, std::shared_ptr<const Spec> given,
-                                              const std::optional<Delimiters>& delimiters) {
+[[nodiscard]] std::expected<Parsed, std::string> parse_copy(
+    Buffer input, std::shared_ptr<const Spec> given, const std::optional<Delimiters>& delimiters) {
     auto document = document::index(std::move(input), delimiters);
     if (!document) {
         return std::unexpected(std::move(document.error()));

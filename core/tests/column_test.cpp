@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/text.hpp"
+#include "base/fault.hpp"
 #include "column/column.hpp"
 
 #include <sys/mman.h>
@@ -140,14 +141,13 @@ TEST(ColumnData, CheckRefusesBinaryValuesReaching2Pow31Bytes) {
     EXPECT_TRUE(column.check(value).has_value());
     column.push_checked(cell::Bytes("A"));
     const auto refused = column.check(value);
-    // A caller that appends without checking gets a null rather than broken offsets.
-    column.push_checked(value);
+    // A caller that appends without checking gets a fault rather than broken offsets.
+    EXPECT_THROW(column.push_checked(value), InternalFault);
     munmap(huge, size);
     ASSERT_FALSE(refused.has_value());
     EXPECT_EQ(std::get<CheckError::TooLong>(refused.error().kind).length, 2'147'483'648u);
-    EXPECT_EQ(column.get(1), std::optional<Cell>(cell::Null{}));
-    EXPECT_EQ(std::get<ColumnData::Binary>(column.values).offsets,
-              (std::vector<std::int32_t>{0, 1, 1}));
+    EXPECT_EQ(column.len, 1u);
+    EXPECT_EQ(std::get<ColumnData::Binary>(column.values).offsets, (std::vector<std::int32_t>{0, 1}));
 }
 
 TEST(ColumnData, CheckAcceptsNullAndOwnKindAndShowsMismatches) {
@@ -223,22 +223,25 @@ TEST(ColumnData, MismatchCutsLongTextBeforeASplitCharacter) {
     }
 }
 
-TEST(ColumnData, PushCheckedOfAnotherKindOrNullAppendsANull) {
+TEST(ColumnData, AppendsOfAnotherKindAreFaultsThatLeaveTheColumnAlone) {
     ColumnData binary(ColumnType::binary());
     binary.push_checked(cell::Bytes("AB"));
-    binary.push_checked(cell::Int{5});
+    EXPECT_THROW(binary.push_checked(cell::Int{5}), InternalFault);
+    EXPECT_THROW(binary.push_int(5), InternalFault);
     binary.push_checked(cell::Null{});
-    EXPECT_EQ(binary.len, 3u);
+    EXPECT_EQ(binary.len, 2u);
     EXPECT_EQ(binary.validity, (std::vector<std::uint8_t>{0x01}));
     EXPECT_EQ(std::get<ColumnData::Binary>(binary.values).offsets,
-              (std::vector<std::int32_t>{0, 2, 2, 2}));
+              (std::vector<std::int32_t>{0, 2, 2}));
     EXPECT_EQ(binary.get(1), std::optional<Cell>(cell::Null{}));
 
     ColumnData decimal(ColumnType::decimal128(38, 2));
-    decimal.push_checked(cell::Date{9});
+    EXPECT_THROW(decimal.push_checked(cell::Date{9}), InternalFault);
+    EXPECT_THROW(decimal.push_date(9), InternalFault);
+    EXPECT_FALSE(decimal.push_bytes("9"));
     decimal.push_checked(cell::Decimal{9});
-    EXPECT_EQ(decimal.validity, (std::vector<std::uint8_t>{0x02}));
-    EXPECT_EQ(std::get<ColumnData::Decimal128>(decimal.values).values, (std::vector<Int128>{0, 9}));
+    EXPECT_EQ(decimal.validity, (std::vector<std::uint8_t>{0x01}));
+    EXPECT_EQ(std::get<ColumnData::Decimal128>(decimal.values).values, (std::vector<Int128>{9}));
 }
 
 TEST(ColumnData, GetGivesNothingForStorageThatDoesNotHoldTheRow) {

@@ -1,5 +1,7 @@
 #include "column/column.hpp"
 
+#include "base/fault.hpp"
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -249,12 +251,13 @@ ColumnType ColumnData::type() const {
     return std::visit(Visit{}, values);
 }
 
-std::expected<void, CheckError> ColumnData::check(const Cell& value) const {
+[[nodiscard]] std::expected<void, CheckError> ColumnData::check(const Cell& value) const {
     return check_cell(type(), data_length(values), value);
 }
 
-std::expected<void, CheckError> ColumnData::check_cell(ColumnType type, std::size_t data_length,
-                                                       const Cell& value) {
+[[nodiscard]] std::expected<void, CheckError> ColumnData::check_cell(ColumnType type,
+                                                                     std::size_t data_length,
+                                                                     const Cell& value) {
     if (!fits(value, type)) {
         return std::unexpected(CheckError{mismatch(value, type)});
     }
@@ -302,9 +305,16 @@ void ColumnData::push_checked(const Cell& value) {
     }
     if (stored) {
         set_validity(true);
-    } else {
+    } else if (value.index() == 0) {
         push_null();
+    } else {
+        throw InternalFault("a cell that the " + type().to_string() +
+                            " column refuses was appended to it");
     }
+}
+
+void ColumnData::wrong_kind() const {
+    throw InternalFault("a value of another kind appended to a " + type().to_string() + " column");
 }
 
 std::size_t ColumnData::length_with(std::string_view bytes) const {

@@ -79,13 +79,14 @@ struct ColumnData {
     ColumnType type() const;
 
     // Whether `value` can be stored. Read-only.
-    std::expected<void, CheckError> check(const Cell& value) const;
+    [[nodiscard]] std::expected<void, CheckError> check(const Cell& value) const;
 
     // The whole of `check`: a refusal depends only on the column's type and its current data
     // length (0 for kinds other than binary). Separate so that the 2^31 boundary can be
     // reasoned about, and tested, without a column holding 2 GB.
-    static std::expected<void, CheckError> check_cell(ColumnType type, std::size_t data_length,
-                                                      const Cell& value);
+    [[nodiscard]] static std::expected<void, CheckError> check_cell(ColumnType type,
+                                                                    std::size_t data_length,
+                                                                    const Cell& value);
 
     // Whether `check` would accept `value`, without building an error.
     bool accepts(const Cell& value) const {
@@ -104,9 +105,9 @@ struct ColumnData {
         return used <= kMaxData && std::get<cell::Bytes>(value).size() <= kMaxData - used;
     }
 
-    // Appends one row. A cell that `check` would refuse (Null, another kind, or bytes that
-    // would overflow the 32-bit offsets) appends a null instead, so the layout stays sound
-    // even for a caller that did not check.
+    // Appends one row: a Null cell as a null, any other cell that `check` accepts as its
+    // value. A cell that `check` refuses (another kind, or bytes that would overflow the
+    // 32-bit offsets) is a fault of the caller and throws InternalFault, the column unchanged.
     void push_checked(const Cell& value);
     void push_null() {
         switch (values.index()) {
@@ -146,7 +147,7 @@ struct ColumnData {
     }
 
     // Typed appends for a filler that builds values of the column's own kind. A value of
-    // another kind appends a null, as push_checked does.
+    // another kind is a fault and throws InternalFault, the column unchanged.
     void push_int(std::int64_t value) { push_fixed<Int64>(value); }
     void push_decimal(Int128 units) { push_fixed<Decimal128>(units); }
     void push_date(std::int32_t days) { push_fixed<Date32>(days); }
@@ -188,14 +189,16 @@ struct ColumnData {
   private:
     template <class Kind, class T>
     void push_fixed(T value) {
-        if (auto* kind = std::get_if<Kind>(&values)) {
-            prefetch_end(kind->values);
-            kind->values.push_back(value);
-            set_validity(true);
-        } else {
-            push_null();
+        auto* kind = std::get_if<Kind>(&values);
+        if (kind == nullptr) [[unlikely]] {
+            wrong_kind();
         }
+        prefetch_end(kind->values);
+        kind->values.push_back(value);
+        set_validity(true);
     }
+
+    [[noreturn]] [[gnu::cold]] void wrong_kind() const;
 
     template <class T>
     static void push_zero(std::vector<T>& buffer) {

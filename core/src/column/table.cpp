@@ -15,7 +15,7 @@ Table::Table(std::string name, std::span<const ColumnSchema> schema) : name_(std
 Table::Table(std::string name, std::vector<NamedColumn> columns, std::size_t rows)
     : name_(std::move(name)), columns_(std::move(columns)), rows_(rows) {}
 
-std::expected<void, RowError> Table::push_row(std::span<const Cell> cells) {
+[[nodiscard]] std::expected<void, RowError> Table::push_row(std::span<const Cell> cells) {
     if (cells.size() != columns_.size()) {
         return std::unexpected(
             RowError{RowError::WrongLength{name_, columns_.size(), cells.size()}});

@@ -55,7 +55,7 @@ class Table {
 
     // Appends one cell per column, in column order. Every cell is checked before any is
     // stored, so the row is stored whole or not at all.
-    std::expected<void, RowError> push_row(std::span<const Cell> cells);
+    [[nodiscard]] std::expected<void, RowError> push_row(std::span<const Cell> cells);
 
     // Appends one row through `write(columns)`, which must append exactly one value (or a
     // null) to every column. For fillers that build values of the schema's own types and so

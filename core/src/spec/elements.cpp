@@ -21,7 +21,7 @@ SpecError refused(std::string_view segment, const std::string& label, Reason rea
 }
 
 // The type of a record, or why it cannot have one.
-std::expected<ElementType, Reason> compile_type(const RawElement& raw) {
+[[nodiscard]] std::expected<ElementType, Reason> compile_type(const RawElement& raw) {
     const std::string_view text = raw.type;
     if (text == "R") {
         const std::uint8_t scale = raw.scale.value_or(default_scale);
@@ -52,8 +52,8 @@ std::expected<ElementType, Reason> compile_type(const RawElement& raw) {
 }
 
 // The stored codes, or why the list is refused.
-std::expected<std::vector<std::string>, Reason> compile_codes(const RawElement& raw,
-                                                              const ElementType& type) {
+[[nodiscard]] std::expected<std::vector<std::string>, Reason> compile_codes(
+    const RawElement& raw, const ElementType& type) {
     const std::vector<std::string>& codes = *raw.codes;
     if (!raw.composite.empty()) {
         return std::unexpected(ElementDefError::CodesOnComposite{});
@@ -122,9 +122,8 @@ std::string ElementType::to_string() const {
     return {};
 }
 
-std::expected<SegmentDef, SpecError> compile_elements(std::string_view segment,
-                                                      const RawElements& records,
-                                                      std::optional<std::string_view> prefix) {
+[[nodiscard]] std::expected<SegmentDef, SpecError> compile_elements(
+    std::string_view segment, const RawElements& records, std::optional<std::string_view> prefix) {
     SegmentDef out;
     // Name to the key of the first record with it.
     std::map<std::string_view, std::string_view> names;

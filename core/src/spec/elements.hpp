@@ -54,7 +54,7 @@ struct ElementDef {
 // Compiles the element records of one segment, or the components of one element when
 // `prefix` (that element's key) is given. Records are visited in bytewise key order and the
 // first refused one ends the compilation.
-std::expected<SegmentDef, SpecError> compile_elements(
+[[nodiscard]] std::expected<SegmentDef, SpecError> compile_elements(
     std::string_view segment, const RawElements& records,
     std::optional<std::string_view> prefix = std::nullopt);
 

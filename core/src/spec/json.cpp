@@ -123,7 +123,7 @@ class TreeBuilder {
         return false;
     }
 
-    std::expected<json, SpecError> finish(bool parsed) {
+    [[nodiscard]] std::expected<json, SpecError> finish(bool parsed) {
         if (error_) {
             return std::unexpected(SpecError{SpecError::Json{std::move(*error_)}});
         }
@@ -185,7 +185,7 @@ class TreeBuilder {
 
 }  // namespace
 
-std::expected<nlohmann::json, SpecError> read_json(std::string_view text) {
+[[nodiscard]] std::expected<nlohmann::json, SpecError> read_json(std::string_view text) {
     TreeBuilder builder(text);
     const bool parsed = json::sax_parse(text, &builder);
     return builder.finish(parsed);

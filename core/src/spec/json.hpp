@@ -21,6 +21,6 @@ inline constexpr std::size_t max_json_depth = 256;
 // a float. Failures are SpecError::Json with a message naming line and column: syntax errors,
 // invalid UTF-8, lone surrogate escapes, numbers beyond the range of a double and nesting
 // deeper than max_json_depth.
-std::expected<nlohmann::json, SpecError> read_json(std::string_view text);
+[[nodiscard]] std::expected<nlohmann::json, SpecError> read_json(std::string_view text);
 
 }  // namespace remitrax

@@ -15,7 +15,8 @@ SpecError empty_id(std::string_view loop, std::string key) {
 
 }  // namespace
 
-std::expected<Control, ControlError> compile_control(const RawControl& raw, bool has_end) {
+[[nodiscard]] std::expected<Control, ControlError> compile_control(const RawControl& raw,
+                                                                   bool has_end) {
     if (!has_end) {
         return std::unexpected(ControlError{ControlError::NoEnd{}});
     }
@@ -40,8 +41,9 @@ std::expected<Control, ControlError> compile_control(const RawControl& raw, bool
     return Control{raw.opener_element, raw.closer_element, raw.count_element, count};
 }
 
-std::expected<LoopDef, SpecError> compile_loop(std::string_view name, const RawLoop& raw,
-                                               std::span<const std::string> names) {
+[[nodiscard]] std::expected<LoopDef, SpecError> compile_loop(std::string_view name,
+                                                             const RawLoop& raw,
+                                                             std::span<const std::string> names) {
     if (raw.trigger.segment.empty()) {
         return std::unexpected(empty_id(name, "trigger.segment"));
     }
@@ -91,7 +93,7 @@ std::expected<LoopDef, SpecError> compile_loop(std::string_view name, const RawL
                    control};
 }
 
-std::expected<void, SpecError> check_cycles(std::span<const LoopDef> loops) {
+[[nodiscard]] std::expected<void, SpecError> check_cycles(std::span<const LoopDef> loops) {
     constexpr std::size_t off_path = SIZE_MAX;
     // Loops known to reach a root: a walk that meets one cannot find a cycle beyond it.
     std::vector<bool> clean(loops.size(), false);

@@ -64,14 +64,16 @@ struct LoopDef {
 
 // Compiles one loop record, given all loop names in bytewise order (a parent is resolved to
 // its index there). `children` is left empty.
-std::expected<LoopDef, SpecError> compile_loop(std::string_view name, const RawLoop& raw,
-                                               std::span<const std::string> names);
+[[nodiscard]] std::expected<LoopDef, SpecError> compile_loop(std::string_view name,
+                                                             const RawLoop& raw,
+                                                             std::span<const std::string> names);
 
-std::expected<Control, ControlError> compile_control(const RawControl& raw, bool has_end);
+[[nodiscard]] std::expected<Control, ControlError> compile_control(const RawControl& raw,
+                                                                   bool has_end);
 
 // Refuses a chain of parents that returns to a loop already seen: the first cycle met when
 // walking up from each loop in LoopId order.
-std::expected<void, SpecError> check_cycles(std::span<const LoopDef> loops);
+[[nodiscard]] std::expected<void, SpecError> check_cycles(std::span<const LoopDef> loops);
 
 // "\"NM1\" where {1: \"85\"}" or "\"LX\" with no conditions".
 std::string render_trigger(const Trigger& trigger);

@@ -183,9 +183,9 @@ std::string unknown_field(std::string_view key, std::span<const std::string_view
 // Reads a closed record: members in key order, each known key by its field reader, the first
 // fault ending the read; then the first required field that was absent, in field order.
 template <class Record, std::size_t N>
-std::expected<Record, ReaderError> read_record(const json& value, std::string_view expected,
-                                               const std::array<Field<Record>, N>& fields,
-                                               Record record = {}) {
+[[nodiscard]] std::expected<Record, ReaderError> read_record(
+    const json& value, std::string_view expected, const std::array<Field<Record>, N>& fields,
+    Record record = {}) {
     if (!value.is_object()) {
         return std::unexpected(ReaderError{invalid_type(value, expected)});
     }
@@ -216,7 +216,8 @@ std::expected<Record, ReaderError> read_record(const json& value, std::string_vi
     return record;
 }
 
-std::expected<RawElement, ReaderError> read_element_at(const json& value, std::size_t depth);
+[[nodiscard]] std::expected<RawElement, ReaderError> read_element_at(const json& value,
+                                                                     std::size_t depth);
 
 Fault read_elements(const json& value, RawElements& out, std::size_t depth) {
     if (!value.is_object()) {
@@ -239,7 +240,8 @@ struct ElementInProgress {
     std::size_t depth = 0;
 };
 
-std::expected<RawElement, ReaderError> read_element_at(const json& value, std::size_t depth) {
+[[nodiscard]] std::expected<RawElement, ReaderError> read_element_at(const json& value,
+                                                                     std::size_t depth) {
     if (depth >= max_element_depth) {
         return std::unexpected(ReaderError{"recursion limit exceeded"});
     }
@@ -316,7 +318,7 @@ std::string describe_found(const json& value) {
     return "unit value";
 }
 
-std::expected<RawSpec, ReaderError> read_spec(const json& value) {
+[[nodiscard]] std::expected<RawSpec, ReaderError> read_spec(const json& value) {
     static constexpr std::array<Field<RawSpec>, 5> fields{{
         {"name", true, [](const json& v, RawSpec& r) { return read_string(v, r.name); }},
         {"loops", true, [](const json& v, RawSpec& r) { return read_members(v, r.loops); }},
@@ -332,7 +334,7 @@ std::expected<RawSpec, ReaderError> read_spec(const json& value) {
     return read_record(value, "a spec object with \"name\" and \"loops\"", fields);
 }
 
-std::expected<RawLoop, ReaderError> read_loop(const json& value) {
+[[nodiscard]] std::expected<RawLoop, ReaderError> read_loop(const json& value) {
     static constexpr std::array<Field<RawLoop>, 5> fields{{
         {"parent", false,
          [](const json& v, RawLoop& r) { return read_optional(v, r.parent, read_string); }},
@@ -351,7 +353,7 @@ std::expected<RawLoop, ReaderError> read_loop(const json& value) {
     return read_record(value, "a loop object", fields);
 }
 
-std::expected<RawTrigger, ReaderError> read_trigger(const json& value) {
+[[nodiscard]] std::expected<RawTrigger, ReaderError> read_trigger(const json& value) {
     static constexpr std::array<Field<RawTrigger>, 2> fields{{
         {"segment", true, [](const json& v, RawTrigger& r) { return read_string(v, r.segment); }},
         {"where", false, [](const json& v, RawTrigger& r) { return read_string_map(v, r.where); }},
@@ -359,7 +361,7 @@ std::expected<RawTrigger, ReaderError> read_trigger(const json& value) {
     return read_record(value, "a trigger object", fields);
 }
 
-std::expected<RawControl, ReaderError> read_control(const json& value) {
+[[nodiscard]] std::expected<RawControl, ReaderError> read_control(const json& value) {
     static constexpr std::array<Field<RawControl>, 4> fields{{
         {"opener_element", true,
          [](const json& v, RawControl& r) { return read_usize(v, r.opener_element); }},
@@ -372,7 +374,7 @@ std::expected<RawControl, ReaderError> read_control(const json& value) {
     return read_record(value, "a control object", fields);
 }
 
-std::expected<RawSegment, ReaderError> read_segment(const json& value) {
+[[nodiscard]] std::expected<RawSegment, ReaderError> read_segment(const json& value) {
     static constexpr std::array<Field<RawSegment>, 1> fields{{
         {"elements", false,
          [](const json& v, RawSegment& r) { return read_elements(v, r.elements, 0); }},
@@ -380,11 +382,11 @@ std::expected<RawSegment, ReaderError> read_segment(const json& value) {
     return read_record(value, "a segment object", fields);
 }
 
-std::expected<RawElement, ReaderError> read_element(const json& value) {
+[[nodiscard]] std::expected<RawElement, ReaderError> read_element(const json& value) {
     return read_element_at(value, 0);
 }
 
-std::expected<RawTable, ReaderError> read_table(const json& value) {
+[[nodiscard]] std::expected<RawTable, ReaderError> read_table(const json& value) {
     static constexpr std::array<Field<RawTable>, 5> fields{{
         {"loops", true, [](const json& v, RawTable& r) { return read_strings(v, r.loops); }},
         {"ref", false,
@@ -402,7 +404,7 @@ std::expected<RawTable, ReaderError> read_table(const json& value) {
     return read_record(value, "a table object", fields);
 }
 
-std::expected<RawRepeat, ReaderError> read_repeat(const json& value) {
+[[nodiscard]] std::expected<RawRepeat, ReaderError> read_repeat(const json& value) {
     static constexpr std::array<Field<RawRepeat>, 2> fields{{
         {"from", true, [](const json& v, RawRepeat& r) { return read_u64(v, r.from); }},
         {"step", true, [](const json& v, RawRepeat& r) { return read_u64(v, r.step); }},
@@ -410,7 +412,7 @@ std::expected<RawRepeat, ReaderError> read_repeat(const json& value) {
     return read_record(value, "a repeat object", fields);
 }
 
-std::expected<RawColumn, ReaderError> read_column(const json& value) {
+[[nodiscard]] std::expected<RawColumn, ReaderError> read_column(const json& value) {
     static constexpr std::array<Field<RawColumn>, 7> fields{{
         {"loop", false,
          [](const json& v, RawColumn& r) { return read_optional(v, r.loop, read_string); }},
@@ -429,7 +431,7 @@ std::expected<RawColumn, ReaderError> read_column(const json& value) {
     return read_record(value, "a column object", fields);
 }
 
-std::expected<RawVersion, ReaderError> read_version(const json& value) {
+[[nodiscard]] std::expected<RawVersion, ReaderError> read_version(const json& value) {
     static constexpr std::array<Field<RawVersion>, 3> fields{{
         {"segment", true, [](const json& v, RawVersion& r) { return read_string(v, r.segment); }},
         {"element", true, [](const json& v, RawVersion& r) { return read_u64(v, r.element); }},

@@ -100,16 +100,16 @@ struct RawColumn {
 
 // One reader per record. The records that keep views (RawSpec, RawTable) borrow from
 // `value`.
-std::expected<RawSpec, ReaderError> read_spec(const nlohmann::json& value);
-std::expected<RawLoop, ReaderError> read_loop(const nlohmann::json& value);
-std::expected<RawTrigger, ReaderError> read_trigger(const nlohmann::json& value);
-std::expected<RawControl, ReaderError> read_control(const nlohmann::json& value);
-std::expected<RawSegment, ReaderError> read_segment(const nlohmann::json& value);
-std::expected<RawElement, ReaderError> read_element(const nlohmann::json& value);
-std::expected<RawTable, ReaderError> read_table(const nlohmann::json& value);
-std::expected<RawRepeat, ReaderError> read_repeat(const nlohmann::json& value);
-std::expected<RawColumn, ReaderError> read_column(const nlohmann::json& value);
-std::expected<RawVersion, ReaderError> read_version(const nlohmann::json& value);
+[[nodiscard]] std::expected<RawSpec, ReaderError> read_spec(const nlohmann::json& value);
+[[nodiscard]] std::expected<RawLoop, ReaderError> read_loop(const nlohmann::json& value);
+[[nodiscard]] std::expected<RawTrigger, ReaderError> read_trigger(const nlohmann::json& value);
+[[nodiscard]] std::expected<RawControl, ReaderError> read_control(const nlohmann::json& value);
+[[nodiscard]] std::expected<RawSegment, ReaderError> read_segment(const nlohmann::json& value);
+[[nodiscard]] std::expected<RawElement, ReaderError> read_element(const nlohmann::json& value);
+[[nodiscard]] std::expected<RawTable, ReaderError> read_table(const nlohmann::json& value);
+[[nodiscard]] std::expected<RawRepeat, ReaderError> read_repeat(const nlohmann::json& value);
+[[nodiscard]] std::expected<RawColumn, ReaderError> read_column(const nlohmann::json& value);
+[[nodiscard]] std::expected<RawVersion, ReaderError> read_version(const nlohmann::json& value);
 
 // How the reader names a value of the wrong kind: "string \"abc\"", "integer `5`", "null".
 std::string describe_found(const nlohmann::json& value);

@@ -124,10 +124,9 @@ const json* member(const json::object_t& object, std::string_view key) {
 
 // The member `key`, which the caller knows is present, as an object (null refused like any
 // other kind); its path is left in `member_path`.
-std::expected<const json::object_t*, SpecError> object_member(const json::object_t& object,
-                                                              std::string_view path,
-                                                              std::string_view key,
-                                                              std::string& member_path) {
+[[nodiscard]] std::expected<const json::object_t*, SpecError> object_member(
+    const json::object_t& object, std::string_view path, std::string_view key,
+    std::string& member_path) {
     member_path = child(path, key);
     return object_at(*member(object, key), member_path);
 }
@@ -331,7 +330,8 @@ Check check_segment(const json& value, const std::string& path) {
 }
 
 // One element object without its components; on success, its "composite" value or null.
-std::expected<const json*, SpecError> check_element(const json& value, std::string_view path) {
+[[nodiscard]] std::expected<const json*, SpecError> check_element(const json& value,
+                                                                  std::string_view path) {
     static constexpr std::array<std::string_view, 8> allowed = {
         "name", "type", "required", "min", "max", "scale", "codes", "composite"};
     static constexpr std::array<std::string_view, 2> required = {"name", "type"};
@@ -365,8 +365,8 @@ std::expected<const json*, SpecError> check_element(const json& value, std::stri
 
 }  // namespace
 
-std::expected<const json::object_t*, SpecError> object_at(const json& value,
-                                                          std::string_view path) {
+[[nodiscard]] std::expected<const json::object_t*, SpecError> object_at(const json& value,
+                                                                        std::string_view path) {
     if (!value.is_object()) {
         return std::unexpected(SpecError{
             SpecError::NotAnObject{std::string(path), std::string(found_word(value, false))}});
@@ -489,7 +489,7 @@ Check check_elements_shape(const json& value, std::string_view path) {
     return {};
 }
 
-std::expected<void, SpecError> check_shape(const json& document) {
+[[nodiscard]] std::expected<void, SpecError> check_shape(const json& document) {
     static constexpr std::array<std::string_view, 5> allowed = {"name", "loops", "segments",
                                                                 "tables", "version"};
     static constexpr std::array<std::string_view, 2> required = {"name", "loops"};

@@ -25,43 +25,44 @@ enum class LeafKind {
 // segments; entries in bytewise key order) and returns the first fault: NotAnObject,
 // WrongType, UnknownKey or MissingKey. Its depth of recursion does not grow with the
 // nesting of composites.
-std::expected<void, SpecError> check_shape(const nlohmann::json& document);
+[[nodiscard]] std::expected<void, SpecError> check_shape(const nlohmann::json& document);
 
 // The members of `value` when it is an object; otherwise NotAnObject at `path`. The pointer
 // is never null and points into `value`.
-std::expected<const nlohmann::json::object_t*, SpecError> object_at(const nlohmann::json& value,
-                                                                    std::string_view path);
+[[nodiscard]] std::expected<const nlohmann::json::object_t*, SpecError> object_at(
+    const nlohmann::json& value, std::string_view path);
 
 // The first key of `object` (bytewise order) outside `allowed` is UnknownKey; only then is
 // the first of `required` (in its own order) that is absent reported as MissingKey.
-std::expected<void, SpecError> check_keys(const nlohmann::json::object_t& object,
-                                          std::string_view path,
-                                          std::span<const std::string_view> allowed,
-                                          std::span<const std::string_view> required);
+[[nodiscard]] std::expected<void, SpecError> check_keys(const nlohmann::json::object_t& object,
+                                                        std::string_view path,
+                                                        std::span<const std::string_view> allowed,
+                                                        std::span<const std::string_view> required);
 
 // Ok when `key` is absent, or holds null and `null_accepted`; otherwise check_leaf on its
 // value at child(path, key).
-std::expected<void, SpecError> check_member(const nlohmann::json::object_t& object,
-                                            std::string_view path, std::string_view key,
-                                            LeafKind kind, bool null_accepted);
+[[nodiscard]] std::expected<void, SpecError> check_member(const nlohmann::json::object_t& object,
+                                                          std::string_view path,
+                                                          std::string_view key, LeafKind kind,
+                                                          bool null_accepted);
 
 // Ok when `value` has `kind`; otherwise WrongType at `path`.
-std::expected<void, SpecError> check_leaf(const nlohmann::json& value, std::string_view path,
-                                          LeafKind kind);
+[[nodiscard]] std::expected<void, SpecError> check_leaf(const nlohmann::json& value,
+                                                        std::string_view path, LeafKind kind);
 
 // The "where" member of `object`, when present: an object (null refused) whose every value
 // is a string.
-std::expected<void, SpecError> check_member_map(const nlohmann::json::object_t& object,
-                                                std::string_view path);
+[[nodiscard]] std::expected<void, SpecError> check_member_map(
+    const nlohmann::json::object_t& object, std::string_view path);
 
 // The member `key` of `object`, when present: an array (null refused) whose every item is a
 // string; an item's path is the array's path followed by "[index]".
-std::expected<void, SpecError> check_member_texts(const nlohmann::json::object_t& object,
-                                                  std::string_view path, std::string_view key);
+[[nodiscard]] std::expected<void, SpecError> check_member_texts(
+    const nlohmann::json::object_t& object, std::string_view path, std::string_view key);
 
 // An elements map at `path` and, through each element's "composite", its components.
-std::expected<void, SpecError> check_elements_shape(const nlohmann::json& value,
-                                                    std::string_view path);
+[[nodiscard]] std::expected<void, SpecError> check_elements_shape(const nlohmann::json& value,
+                                                                  std::string_view path);
 
 // The member `key` of the root document as a map in bytewise key order; an empty map when
 // the member is absent or not an object (or the root is not an object). The result refers

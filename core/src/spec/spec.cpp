@@ -10,7 +10,8 @@
 
 namespace remitrax {
 
-std::expected<std::shared_ptr<const Spec>, SpecError> Spec::from_json(std::string_view text) {
+[[nodiscard]] std::expected<std::shared_ptr<const Spec>, SpecError> Spec::from_json(
+    std::string_view text) {
     auto value = read_json(text);
     if (!value) {
         return std::unexpected(std::move(value.error()));
@@ -18,7 +19,8 @@ std::expected<std::shared_ptr<const Spec>, SpecError> Spec::from_json(std::strin
     return from_value(std::move(*value));
 }
 
-std::expected<std::shared_ptr<const Spec>, SpecError> Spec::from_value(nlohmann::json value) {
+[[nodiscard]] std::expected<std::shared_ptr<const Spec>, SpecError> Spec::from_value(
+    nlohmann::json value) {
     auto spec = std::make_shared<Spec>();
     // The records borrow from the document, so it is moved into place before reading.
     spec->source = std::move(value);
@@ -106,7 +108,7 @@ void merge_patch(nlohmann::json& target, const nlohmann::json& patch) {
     target.merge_patch(patch);
 }
 
-std::expected<std::shared_ptr<const Spec>, SpecError> Spec::merge_patch(
+[[nodiscard]] std::expected<std::shared_ptr<const Spec>, SpecError> Spec::merge_patch(
     std::string_view text) const {
     const auto wrap = [](SpecError inner) {
         return std::unexpected(

@@ -40,14 +40,17 @@ struct Spec {
     std::map<std::string, SegmentDef, std::less<>> segments;  // by id bytes
 
     // Parses `text` as JSON, then compiles it as from_value does.
-    static std::expected<std::shared_ptr<const Spec>, SpecError> from_json(std::string_view text);
+    [[nodiscard]] static std::expected<std::shared_ptr<const Spec>, SpecError> from_json(
+        std::string_view text);
     // Checks and compiles a document, which becomes the spec's `source`. The first fault in
     // the loading order is returned; nothing of a failed load survives.
-    static std::expected<std::shared_ptr<const Spec>, SpecError> from_value(nlohmann::json value);
+    [[nodiscard]] static std::expected<std::shared_ptr<const Spec>, SpecError> from_value(
+        nlohmann::json value);
 
     // Applies a JSON Merge Patch (RFC 7396) to this spec's document and compiles the result
     // anew; every failure is SpecError::Patch around the inner error. This spec is unchanged.
-    std::expected<std::shared_ptr<const Spec>, SpecError> merge_patch(std::string_view text) const;
+    [[nodiscard]] std::expected<std::shared_ptr<const Spec>, SpecError> merge_patch(
+        std::string_view text) const;
     // The kept document, pretty-printed with a two-space indent and keys in bytewise order.
     std::string to_json() const;
 
@@ -107,7 +110,7 @@ struct Spec {
     // Refuses two siblings (roots, or children of one loop) whose triggers could both open on
     // one segment without one being the more specific: the first such pair, visiting the
     // roots and then each loop's children in LoopId order.
-    std::expected<void, SpecError> check_ambiguity() const;
+    [[nodiscard]] std::expected<void, SpecError> check_ambiguity() const;
 };
 
 }  // namespace remitrax

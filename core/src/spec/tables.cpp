@@ -52,8 +52,9 @@ std::optional<std::pair<std::string, std::string>> anchor_only_key(const RawColu
     return std::nullopt;
 }
 
-std::expected<TableDef, SpecError> compile_table(const Spec& spec, const std::string& name,
-                                                 const nlohmann::json& value) {
+[[nodiscard]] std::expected<TableDef, SpecError> compile_table(const Spec& spec,
+                                                               const std::string& name,
+                                                               const nlohmann::json& value) {
     using E = TableDefError;
     auto raw = read_table(value);
     if (!raw) {
@@ -161,9 +162,9 @@ std::vector<std::string> table_names(std::span<const TableDef> tables,
 
 }  // namespace
 
-std::expected<void, TableDefError> check_held(std::span<const LoopDef> loops,
-                                              std::span<const LoopId> ids,
-                                              std::string_view segment) {
+[[nodiscard]] std::expected<void, TableDefError> check_held(std::span<const LoopDef> loops,
+                                                            std::span<const LoopId> ids,
+                                                            std::string_view segment) {
     for (const LoopId id : ids) {
         const LoopDef& loop = loops[id];
         const bool held =
@@ -178,9 +179,10 @@ std::expected<void, TableDefError> check_held(std::span<const LoopDef> loops,
     return {};
 }
 
-std::expected<ColumnSource, SpecError> compile_column(const Spec& spec, const TableDef& table,
-                                                      std::string_view name,
-                                                      const nlohmann::json& value) {
+[[nodiscard]] std::expected<ColumnSource, SpecError> compile_column(const Spec& spec,
+                                                                    const TableDef& table,
+                                                                    std::string_view name,
+                                                                    const nlohmann::json& value) {
     using E = TableDefError;
     using S = ColumnSource;
     auto raw = read_column(value);
@@ -278,8 +280,8 @@ std::expected<ColumnSource, SpecError> compile_column(const Spec& spec, const Ta
     return S{S::SegmentIndex{loop, std::move(*raw->segment), std::move(conditions)}};
 }
 
-std::expected<void, SpecError> link_tables(std::span<const LoopDef> loops,
-                                           std::vector<TableDef>& tables) {
+[[nodiscard]] std::expected<void, SpecError> link_tables(std::span<const LoopDef> loops,
+                                                         std::vector<TableDef>& tables) {
     using E = TableDefError;
     // The loop-anchored table of each loop; segment-anchored tables own no loop.
     std::vector<std::optional<TableIndex>> owner(loops.size());
@@ -341,8 +343,8 @@ std::expected<void, SpecError> link_tables(std::span<const LoopDef> loops,
     return {};
 }
 
-std::expected<std::vector<TableDef>, SpecError> compile_tables(const Spec& spec,
-                                                               const RawMembers& tables) {
+[[nodiscard]] std::expected<std::vector<TableDef>, SpecError> compile_tables(
+    const Spec& spec, const RawMembers& tables) {
     std::vector<TableDef> out;
     out.reserve(tables.size());
     for (const auto& [name, value] : tables) {

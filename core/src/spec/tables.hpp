@@ -92,25 +92,26 @@ struct TableDef {
 
 // Compiles the `tables` section (name and value, in bytewise name order) against the spec's
 // compiled loops. Tables keep that order; the first fault met is returned.
-std::expected<std::vector<TableDef>, SpecError> compile_tables(const Spec& spec,
-                                                               const RawMembers& tables);
+[[nodiscard]] std::expected<std::vector<TableDef>, SpecError> compile_tables(
+    const Spec& spec, const RawMembers& tables);
 
 // Succeeds when every listed loop holds `segment` as its trigger, a member segment or its end;
 // otherwise names the first listed loop that does not.
-std::expected<void, TableDefError> check_held(std::span<const LoopDef> loops,
-                                              std::span<const LoopId> ids,
-                                              std::string_view segment);
+[[nodiscard]] std::expected<void, TableDefError> check_held(std::span<const LoopDef> loops,
+                                                            std::span<const LoopId> ids,
+                                                            std::string_view segment);
 
 // Compiles one column of `table`, whose anchors, segment and repeat are already set. Faults are
 // reported with the table's and the column's names.
-std::expected<ColumnSource, SpecError> compile_column(const Spec& spec, const TableDef& table,
-                                                      std::string_view name,
-                                                      const nlohmann::json& value);
+[[nodiscard]] std::expected<ColumnSource, SpecError> compile_column(const Spec& spec,
+                                                                    const TableDef& table,
+                                                                    std::string_view name,
+                                                                    const nlohmann::json& value);
 
 // Relates the compiled tables to each other: refuses a loop anchoring two loop-anchored
 // tables, then a `ref` used twice, then anchors under unrelated table chains and columns
 // named after an ancestor's `ref`; fills `ancestors` and `parent`.
-std::expected<void, SpecError> link_tables(std::span<const LoopDef> loops,
-                                           std::vector<TableDef>& tables);
+[[nodiscard]] std::expected<void, SpecError> link_tables(std::span<const LoopDef> loops,
+                                                         std::vector<TableDef>& tables);
 
 }  // namespace remitrax

@@ -117,7 +117,7 @@ std::optional<SpecError> siblings_fault(const Spec& spec, std::span<const LoopId
 
 }  // namespace
 
-std::expected<void, SpecError> Spec::check_ambiguity() const {
+[[nodiscard]] std::expected<void, SpecError> Spec::check_ambiguity() const {
     if (auto fault = siblings_fault(*this, roots)) {
         return std::unexpected(std::move(*fault));
     }

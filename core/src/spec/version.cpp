@@ -15,7 +15,7 @@ SpecError bad_version(VersionError reason) {
 
 }  // namespace
 
-std::expected<DeclaredVersion, SpecError> compile_version(const RawVersion& raw) {
+[[nodiscard]] std::expected<DeclaredVersion, SpecError> compile_version(const RawVersion& raw) {
     if (raw.segment.empty()) {
         return std::unexpected(
             SpecError{SpecError::EmptySegmentId{std::nullopt, "version.segment"}});

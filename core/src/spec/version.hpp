@@ -34,7 +34,7 @@ struct DeclaredVersion {
 
 // The first fault of the record is reported: an empty segment id, then the version's own
 // faults in the order of VersionError.
-std::expected<DeclaredVersion, SpecError> compile_version(const RawVersion& raw);
+[[nodiscard]] std::expected<DeclaredVersion, SpecError> compile_version(const RawVersion& raw);
 
 // The state of a choice among candidates, fed one segment at a time. A candidate without a
 // declared version (null) can never be chosen. An earlier candidate wins whenever it is

@@ -29,7 +29,7 @@ bool version_has_repetition(std::string_view isa12) {
 
 }  // namespace
 
-std::expected<Delimiters, IsaError> Delimiters::from_isa(std::string_view b) {
+[[nodiscard]] std::expected<Delimiters, IsaError> Delimiters::from_isa(std::string_view b) {
     if (b.size() < 3 || !b.starts_with("ISA")) {
         return std::unexpected(IsaError{
             IsaError::NotIsa{std::string(b.substr(0, std::min<std::size_t>(b.size(), 8))), {}}});
@@ -66,7 +66,7 @@ std::expected<Delimiters, IsaError> Delimiters::from_isa(std::string_view b) {
     return d;
 }
 
-std::expected<Delimiters, IsaError> Delimiters::from_isa_after_leading_trivia(
+[[nodiscard]] std::expected<Delimiters, IsaError> Delimiters::from_isa_after_leading_trivia(
     std::string_view bytes) {
     Skipped skipped;
     if (starts_with_bom(bytes)) {

@@ -23,12 +23,13 @@ struct Delimiters {
 
     // Reads the header that begins at the first byte of `bytes`. Errors carry an empty
     // Skipped.
-    static std::expected<Delimiters, struct IsaError> from_isa(std::string_view bytes);
+    [[nodiscard]] static std::expected<Delimiters, struct IsaError> from_isa(
+        std::string_view bytes);
 
     // Skips one byte order mark at offset 0 and then whitespace, and reads the header after
     // them. An error carries what was skipped; success does not tell it (the frame cutter
     // finds the same trivia again and keeps it in the first segment).
-    static std::expected<Delimiters, struct IsaError> from_isa_after_leading_trivia(
+    [[nodiscard]] static std::expected<Delimiters, struct IsaError> from_isa_after_leading_trivia(
         std::string_view bytes);
 
     friend bool operator==(const Delimiters&, const Delimiters&) = default;

@@ -100,8 +100,8 @@ class ByteFinder {
 
 }  // namespace
 
-std::expected<std::vector<Body>, SizeError> document::index(std::string_view input,
-                                                            const Delimiters& delimiters) {
+[[nodiscard]] std::expected<std::vector<Body>, SizeError> document::index(
+    std::string_view input, const Delimiters& delimiters) {
     // The same cuts as first_frame and next_frame, written as one loop: this is the hot
     // path of a whole-file parse, and a call per segment returning a frame costs more than
     // the scan itself.
@@ -142,7 +142,7 @@ std::expected<std::vector<Body>, SizeError> document::index(std::string_view inp
     return out;
 }
 
-std::expected<Document, DocumentError> Document::parse(Buffer input) {
+[[nodiscard]] std::expected<Document, DocumentError> Document::parse(Buffer input) {
     auto delimiters = Delimiters::from_isa_after_leading_trivia(input.view());
     if (!delimiters) {
         return std::unexpected(DocumentError{std::move(delimiters.error())});
@@ -154,8 +154,8 @@ std::expected<Document, DocumentError> Document::parse(Buffer input) {
     return std::move(*document);
 }
 
-std::expected<Document, SizeError> Document::with_delimiters(Buffer input,
-                                                             const Delimiters& delimiters) {
+[[nodiscard]] std::expected<Document, SizeError> Document::with_delimiters(
+    Buffer input, const Delimiters& delimiters) {
     if (input.size() > max_document_size) {
         return std::unexpected(SizeError{input.size()});
     }

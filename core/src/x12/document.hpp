@@ -55,8 +55,8 @@ namespace document {
 
 // One entry per frame, in input order, with no spare capacity. Refuses as soon as an offset
 // it must store exceeds the 32-bit limit.
-std::expected<std::vector<Body>, SizeError> index(std::string_view input,
-                                                  const Delimiters& delimiters);
+[[nodiscard]] std::expected<std::vector<Body>, SizeError> index(std::string_view input,
+                                                                const Delimiters& delimiters);
 
 }  // namespace document
 
@@ -66,11 +66,11 @@ class Document {
   public:
     // Reads the delimiters from the header, checks the size, then indexes. Takes ownership
     // of the bytes; on error they are released.
-    static std::expected<Document, DocumentError> parse(Buffer input);
+    [[nodiscard]] static std::expected<Document, DocumentError> parse(Buffer input);
 
     // Indexes with the caller's delimiters; the size is checked before indexing.
-    static std::expected<Document, SizeError> with_delimiters(Buffer input,
-                                                              const Delimiters& delimiters);
+    [[nodiscard]] static std::expected<Document, SizeError> with_delimiters(
+        Buffer input, const Delimiters& delimiters);
 
     std::string_view bytes() const { return bytes_.view(); }
     const Delimiters& delimiters() const { return delimiters_; }

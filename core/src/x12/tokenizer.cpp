@@ -2,7 +2,7 @@
 
 namespace remitrax {
 
-std::expected<Tokenizer, IsaError> Tokenizer::create(std::string_view input) {
+[[nodiscard]] std::expected<Tokenizer, IsaError> Tokenizer::create(std::string_view input) {
     auto delimiters = Delimiters::from_isa_after_leading_trivia(input);
     if (!delimiters) {
         return std::unexpected(std::move(delimiters.error()));

@@ -19,7 +19,7 @@ class Tokenizer {
 
     // Reads the delimiters from the ISA header after leading trivia; the first segment still
     // starts at offset 0 and keeps that trivia.
-    static std::expected<Tokenizer, IsaError> create(std::string_view input);
+    [[nodiscard]] static std::expected<Tokenizer, IsaError> create(std::string_view input);
 
     // The next segment, parsed into a new Segment, or nothing at the end.
     std::optional<Segment> next();
