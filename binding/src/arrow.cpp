@@ -28,6 +28,14 @@ struct Shared {
     std::size_t column = 0;
     BufferKind kind = BufferKind::Values;
 
+    // Declared before bytes(): the bodies of a class's functions are read in order, and
+    // std::visit in bytes() instantiates as_bytes<T> while reading it; were as_bytes's body
+    // not read yet, clang would report it as used but never defined (-Wundefined-internal).
+    template <class T>
+    static std::span<const std::uint8_t> as_bytes(const std::vector<T>& buffer) {
+        return {reinterpret_cast<const std::uint8_t*>(buffer.data()), buffer.size() * sizeof(T)};
+    }
+
     // The buffer's bytes, looked up through the indexes; empty for a place that does not
     // hold a buffer of this kind.
     std::span<const std::uint8_t> bytes() const {
@@ -61,11 +69,6 @@ struct Shared {
                 }
             },
             data.values);
-    }
-
-    template <class T>
-    static std::span<const std::uint8_t> as_bytes(const std::vector<T>& buffer) {
-        return {reinterpret_cast<const std::uint8_t*>(buffer.data()), buffer.size() * sizeof(T)};
     }
 };
 

@@ -108,6 +108,8 @@ PyModuleDef core_def = {
 
 }  // namespace remitrax::binding
 
-extern "C" PyMODINIT_FUNC PyInit__core() {
+// PyMODINIT_FUNC already gives C linkage when compiled as C++ (extern "C"); clang refuses a
+// second extern (-Wduplicate-decl-specifier).
+PyMODINIT_FUNC PyInit__core() {
     return PyModuleDef_Init(&remitrax::binding::core_def);
 }

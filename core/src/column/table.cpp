@@ -1,6 +1,8 @@
 #include "column/table.hpp"
 
 #include <algorithm>
+#include <cstddef>
+#include <numeric>
 #include <utility>
 
 namespace remitrax {
@@ -101,10 +103,22 @@ std::string Table::to_string() const {
     return out;
 }
 
-Tables::Tables(std::vector<Table> tables) : tables_(std::move(tables)) {
+Tables::Tables(std::vector<Table> tables) {
+    // Sorted by name, tables of equal names in arrival order: a stable sort, done as an
+    // unstable sort of positions ordered by (name, position), a total order with one answer.
+    // std::stable_sort is not used because libstdc++'s reaches the deprecated
+    // std::get_temporary_buffer, which clang reports from our call.
+    std::vector<std::size_t> order(tables.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
     // std::string compares bytewise, as unsigned bytes, the shorter name first on a tie.
-    std::stable_sort(tables_.begin(), tables_.end(),
-                     [](const Table& a, const Table& b) { return a.name() < b.name(); });
+    std::sort(order.begin(), order.end(), [&tables](std::size_t a, std::size_t b) {
+        const int by_name = tables[a].name().compare(tables[b].name());
+        return by_name != 0 ? by_name < 0 : a < b;
+    });
+    tables_.reserve(tables.size());
+    for (const std::size_t i : order) {
+        tables_.push_back(std::move(tables[i]));
+    }
 }
 
 const Table* Tables::get(std::string_view name) const {

@@ -229,7 +229,7 @@ Fault read_elements(const json& value, RawElements& out, std::size_t depth) {
         if (!element) {
             return std::move(element.error().message);
         }
-        out.emplace_back(key, std::move(*element));
+        out.push_back(RawElementEntry{key, std::move(*element)});
     }
     return std::nullopt;
 }

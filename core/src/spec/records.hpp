@@ -55,9 +55,14 @@ struct RawLoop {
     std::optional<RawControl> control;
 };
 
-struct RawElement;
-// Element or component records by position text, in bytewise key order.
-using RawElements = std::vector<std::pair<std::string, RawElement>>;
+struct RawElementEntry;
+// Element or component records by position text, in bytewise key order. The entries are a
+// struct declared after RawElement rather than std::pair<std::string, RawElement>: with clang,
+// instantiating that pair checks whether RawElement is default-constructible, which needs the
+// vector of the very pair being instantiated, and clang refuses the incomplete pair. A plain
+// struct has no such checks, and std::vector allows an element type that is incomplete where
+// the vector is declared.
+using RawElements = std::vector<RawElementEntry>;
 
 struct RawElement {
     std::string name;
@@ -69,6 +74,11 @@ struct RawElement {
     // An empty list stays an empty list, distinct from none.
     std::optional<std::vector<std::string>> codes;
     RawElements composite;
+};
+
+struct RawElementEntry {
+    std::string key;
+    RawElement element;
 };
 
 struct RawSegment {
