@@ -22,6 +22,7 @@
 #include "base/buffer.hpp"
 #include "engine/engine.hpp"
 #include "process/processor.hpp"
+#include "sample_folder.hpp"
 #include "spec/spec.hpp"
 #include "x12/document.hpp"
 #include "x12/tokenizer.hpp"
@@ -407,7 +408,7 @@ Streamed run_stream(std::string_view bytes) {
 
 std::vector<fs::path> sample_files() {
     std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(REMITRAX_SAMPLES_DIR)) {
+    for (const auto& entry : fs::directory_iterator(remitrax::testing::sample_folder())) {
         if (entry.is_regular_file() && entry.path().filename() != "SOURCES.md") {
             files.push_back(entry.path());
         }
@@ -417,9 +418,6 @@ std::vector<fs::path> sample_files() {
 }
 
 TEST(ProcessorSamples, BothRoadsGiveTheSameTablesAndDiagnostics) {
-    if (!fs::is_directory(REMITRAX_SAMPLES_DIR)) {
-        GTEST_SKIP() << "no sample files";
-    }
     const std::vector<fs::path> files = sample_files();
     ASSERT_GE(files.size(), 40U);
     for (const fs::path& path : files) {
@@ -458,10 +456,7 @@ TEST(ProcessorSamples, BothRoadsGiveTheSameTablesAndDiagnostics) {
 }
 
 TEST(ProcessorSamples, TheEmednyInterchangeInThreeLayoutsGivesTheSameTables) {
-    if (!fs::is_directory(REMITRAX_SAMPLES_DIR)) {
-        GTEST_SKIP() << "no sample files";
-    }
-    const fs::path dir = REMITRAX_SAMPLES_DIR;
+    const fs::path dir = remitrax::testing::sample_folder();
     const Outcome oneline = run_whole(read_file(dir / "e835p_emedny_oneline.txt"));
     const Outcome lines = run_whole(read_file(dir / "tp_profee_lf.edi"));
     const Outcome bare = run_whole(read_file(dir / "tp_multi_line_not_delimited.edi"));
@@ -474,9 +469,7 @@ TEST(ProcessorSamples, TheEmednyInterchangeInThreeLayoutsGivesTheSameTables) {
 // Expected output of chosen sample files, rewritten when REMITRAX_UPDATE_GOLDEN=1.
 
 TEST(Golden, SampleFilesGiveTheirExpectedTablesAndDiagnostics) {
-    if (!fs::is_directory(REMITRAX_SAMPLES_DIR)) {
-        GTEST_SKIP() << "no sample files";
-    }
+    const fs::path samples = remitrax::testing::sample_folder();
     const char* update = std::getenv("REMITRAX_UPDATE_GOLDEN");
     const bool rewrite = update != nullptr && std::string_view(update) == "1";
     const fs::path golden = REMITRAX_GOLDEN_DIR;
@@ -488,7 +481,7 @@ TEST(Golden, SampleFilesGiveTheirExpectedTablesAndDiagnostics) {
              "affect_nevada_medicaid_3st.txt",
              "oop_4010_example1_bom_crlf_indent.txt",
          }) {
-        const fs::path input = fs::path(REMITRAX_SAMPLES_DIR) / name;
+        const fs::path input = samples / name;
         const Outcome outcome = run_whole(read_file(input));
         std::string diagnostics;
         for (const std::string& line : outcome.diagnostics) {
