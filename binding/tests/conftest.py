@@ -50,10 +50,19 @@ TYPED_SPEC = {
 }
 
 
-def sample_files():
+def sample_folder():
+    """The public sample folder; a test that needs it fails, naming it, when it is absent."""
     if not SAMPLES.is_dir():
-        return []
-    return sorted(p for p in SAMPLES.iterdir() if p.is_file() and p.name != "SOURCES.md")
+        pytest.fail(
+            f"the public 835 sample folder {SAMPLES} is missing; tests that read the sample "
+            "files need it there (../shared/samples/835 beside the checkout)",
+            pytrace=False,
+        )
+    return SAMPLES
+
+
+def sample_files():
+    return sorted(p for p in sample_folder().iterdir() if p.is_file() and p.name != "SOURCES.md")
 
 
 @pytest.fixture(scope="session")

@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sample_folder.hpp"
 #include "spec/builtin.hpp"
 #include "spec/spec.hpp"
 #include "x12/document.hpp"
@@ -165,10 +166,7 @@ std::string first_gs08(const std::string& bytes) {
 }
 
 TEST(Builtin, SelectionOverSampleFiles) {
-    const std::filesystem::path folder = REMITRAX_SAMPLES_DIR;
-    if (!std::filesystem::is_directory(folder)) {
-        GTEST_SKIP() << "sample folder " << folder << " not found";
-    }
+    const std::filesystem::path folder = testing::sample_folder();
     const auto v5010 = Spec::builtin_835();
     const auto v4010 = Spec::builtin_835_4010();
     const Spec* const candidates[] = {v5010.get(), v4010.get()};

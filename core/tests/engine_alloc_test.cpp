@@ -14,6 +14,7 @@
 #include "base/buffer.hpp"
 #include "counting_new.hpp"
 #include "engine/engine.hpp"
+#include "sample_folder.hpp"
 #include "spec/spec.hpp"
 #include "x12/document.hpp"
 #include "x12/segment.hpp"
@@ -43,9 +44,10 @@ std::size_t pass(LoopEngine& engine, const std::vector<Segment>& segments) {
 
 TEST(LoopEngineAlloc, SecondPassOverAFileAllocatesNothing) {
     const auto spec = Spec::builtin_835();
+    const std::filesystem::path samples = remitrax::testing::sample_folder();
     for (const char* name :
          {"tp_profee_multiple_156isa.edi", "oop_4010_deident_02_large_6st.dat"}) {
-        std::ifstream in(std::filesystem::path(REMITRAX_SAMPLES_DIR) / name, std::ios::binary);
+        std::ifstream in(samples / name, std::ios::binary);
         ASSERT_TRUE(in) << name;
         const std::string text{std::istreambuf_iterator<char>(in), {}};
         const auto document = Document::parse(Buffer::copy_of(text));

@@ -15,6 +15,7 @@
 #include "base/buffer.hpp"
 #include "engine/engine.hpp"
 #include "envelope/checker.hpp"
+#include "sample_folder.hpp"
 #include "spec/spec.hpp"
 #include "x12/document.hpp"
 
@@ -29,8 +30,6 @@ using remitrax::LoopEngine;
 using remitrax::Spec;
 
 namespace fs = std::filesystem;
-
-const fs::path kSamples = REMITRAX_SAMPLES_DIR;
 
 // The findings of one file, one line each. A file without an interchange header is cut with
 // the usual delimiters.
@@ -152,22 +151,18 @@ const std::map<std::string, std::vector<std::string>> kExpected = {
 };
 
 TEST(EnvelopeSamples, FindingsMatchWhatTheFilesHold) {
-    if (!fs::is_directory(kSamples)) {
-        GTEST_SKIP() << "no sample folder";
-    }
+    const fs::path samples = remitrax::testing::sample_folder();
     for (const auto& [name, expected] : kExpected) {
-        const fs::path path = kSamples / name;
+        const fs::path path = samples / name;
         ASSERT_TRUE(fs::is_regular_file(path)) << path;
         EXPECT_EQ(findings(path), expected) << name;
     }
 }
 
 TEST(EnvelopeSamples, EveryOtherFileGoesThrough) {
-    if (!fs::is_directory(kSamples)) {
-        GTEST_SKIP() << "no sample folder";
-    }
     std::size_t files = 0;
-    for (const fs::directory_entry& entry : fs::directory_iterator(kSamples)) {
+    for (const fs::directory_entry& entry :
+         fs::directory_iterator(remitrax::testing::sample_folder())) {
         const std::string name = entry.path().filename().string();
         if (!entry.is_regular_file() || name.ends_with(".md") || kExpected.contains(name)) {
             continue;

@@ -12,6 +12,7 @@
 #include <variant>
 #include <vector>
 
+#include "sample_folder.hpp"
 #include "x12/document.hpp"
 #include "x12/frame.hpp"
 #include "x12/tokenizer.hpp"
@@ -314,10 +315,7 @@ TEST(Document, IndexOfLongInputsAgreesWithTheFrames) {
 }
 
 TEST(SampleFiles, DocumentAndTokenizerAgree) {
-    const std::filesystem::path folder = REMITRAX_SAMPLES_DIR;
-    if (!std::filesystem::is_directory(folder)) {
-        GTEST_SKIP() << "sample folder " << folder << " not found";
-    }
+    const std::filesystem::path folder = remitrax::testing::sample_folder();
     std::size_t parsed = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         if (!entry.is_regular_file()) {

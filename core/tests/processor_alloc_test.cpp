@@ -21,6 +21,7 @@
 #include "base/buffer.hpp"
 #include "counting_new.hpp"
 #include "process/processor.hpp"
+#include "sample_folder.hpp"
 #include "spec/spec.hpp"
 #include "x12/document.hpp"
 #include "x12/segment.hpp"
@@ -37,7 +38,7 @@ using remitrax::Spec;
 const char* const kRepeated = "tp_profee_multiple_156isa.edi";
 
 std::string read_sample(const char* name) {
-    std::ifstream in(std::filesystem::path(REMITRAX_SAMPLES_DIR) / name, std::ios::binary);
+    std::ifstream in(remitrax::testing::sample_folder() / name, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 

@@ -1,6 +1,6 @@
 // The processor end to end: the order of what one step gives, the end of an input, takes
 // between steps, the whole-document road against the segment-by-segment one over every
-// sample file, and the full output of a few sample files kept as expected text.
+// sample file, and the full output of the inputs in golden/inputs kept as expected text.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,6 +22,7 @@
 #include "base/buffer.hpp"
 #include "engine/engine.hpp"
 #include "process/processor.hpp"
+#include "sample_folder.hpp"
 #include "spec/spec.hpp"
 #include "x12/document.hpp"
 #include "x12/tokenizer.hpp"
@@ -407,7 +408,7 @@ Streamed run_stream(std::string_view bytes) {
 
 std::vector<fs::path> sample_files() {
     std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(REMITRAX_SAMPLES_DIR)) {
+    for (const auto& entry : fs::directory_iterator(remitrax::testing::sample_folder())) {
         if (entry.is_regular_file() && entry.path().filename() != "SOURCES.md") {
             files.push_back(entry.path());
         }
@@ -417,9 +418,6 @@ std::vector<fs::path> sample_files() {
 }
 
 TEST(ProcessorSamples, BothRoadsGiveTheSameTablesAndDiagnostics) {
-    if (!fs::is_directory(REMITRAX_SAMPLES_DIR)) {
-        GTEST_SKIP() << "no sample files";
-    }
     const std::vector<fs::path> files = sample_files();
     ASSERT_GE(files.size(), 40U);
     for (const fs::path& path : files) {
@@ -458,10 +456,7 @@ TEST(ProcessorSamples, BothRoadsGiveTheSameTablesAndDiagnostics) {
 }
 
 TEST(ProcessorSamples, TheEmednyInterchangeInThreeLayoutsGivesTheSameTables) {
-    if (!fs::is_directory(REMITRAX_SAMPLES_DIR)) {
-        GTEST_SKIP() << "no sample files";
-    }
-    const fs::path dir = REMITRAX_SAMPLES_DIR;
+    const fs::path dir = remitrax::testing::sample_folder();
     const Outcome oneline = run_whole(read_file(dir / "e835p_emedny_oneline.txt"));
     const Outcome lines = run_whole(read_file(dir / "tp_profee_lf.edi"));
     const Outcome bare = run_whole(read_file(dir / "tp_multi_line_not_delimited.edi"));
@@ -471,25 +466,26 @@ TEST(ProcessorSamples, TheEmednyInterchangeInThreeLayoutsGivesTheSameTables) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Expected output of chosen sample files, rewritten when REMITRAX_UPDATE_GOLDEN=1.
+// Expected output of the inputs in golden/inputs, rewritten when REMITRAX_UPDATE_GOLDEN=1.
 
-TEST(Golden, SampleFilesGiveTheirExpectedTablesAndDiagnostics) {
-    if (!fs::is_directory(REMITRAX_SAMPLES_DIR)) {
-        GTEST_SKIP() << "no sample files";
-    }
+constexpr const char* golden_inputs[] = {
+    "three_transactions_plb_only.835", "gt_component_separator.835", "pipe_component_dental.835",
+    "institutional_ts3_mia_moa.835",   "4010_bom_crlf_indent.835",   "4010_simple_crlf.835",
+};
+
+TEST(Golden, InputsGiveTheirExpectedTablesAndDiagnostics) {
     const char* update = std::getenv("REMITRAX_UPDATE_GOLDEN");
     const bool rewrite = update != nullptr && std::string_view(update) == "1";
     const fs::path golden = REMITRAX_GOLDEN_DIR;
-    for (const char* name : {
-             "pyx12_835_simple_4010_crlf.txt",
-             "lfh_medicare_part_a.835",
-             "e835p_uhc_legacy_gt_comp.txt",
-             "tigershark_5010_example1_pipe_comp.txt",
-             "affect_nevada_medicaid_3st.txt",
-             "oop_4010_example1_bom_crlf_indent.txt",
-         }) {
-        const fs::path input = fs::path(REMITRAX_SAMPLES_DIR) / name;
-        const Outcome outcome = run_whole(read_file(input));
+    for (const char* name : golden_inputs) {
+        const fs::path input = golden / "inputs" / name;
+        ASSERT_TRUE(fs::is_regular_file(input)) << input << " is missing";
+        const std::string bytes = read_file(input);
+        const Outcome outcome = run_whole(bytes);
+        // The segment-by-segment road is held to the same expected text.
+        const Streamed stream = run_stream(bytes);
+        EXPECT_EQ(stream.outcome.tables, outcome.tables) << input;
+        EXPECT_EQ(stream.outcome.diagnostics, outcome.diagnostics) << input;
         std::string diagnostics;
         for (const std::string& line : outcome.diagnostics) {
             diagnostics += line;
@@ -513,6 +509,27 @@ TEST(Golden, SampleFilesGiveTheirExpectedTablesAndDiagnostics) {
             EXPECT_EQ(*text, read_file(path)) << path;
         }
     }
+}
+
+// An expected file without its input would never be compared again.
+TEST(Golden, EveryExpectedFileHasItsInput) {
+    std::vector<std::string> inputs;
+    for (const char* name : golden_inputs) {
+        inputs.push_back(fs::path(name).stem().string());
+    }
+    std::sort(inputs.begin(), inputs.end());
+    std::vector<std::string> expected;
+    for (const auto& entry : fs::directory_iterator(REMITRAX_GOLDEN_DIR)) {
+        const std::string name = entry.path().filename().string();
+        for (const std::string_view suffix : {".tables.txt", ".diagnostics.txt"}) {
+            if (name.ends_with(suffix)) {
+                expected.push_back(name.substr(0, name.size() - suffix.size()));
+            }
+        }
+    }
+    std::sort(expected.begin(), expected.end());
+    expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+    EXPECT_EQ(expected, inputs);
 }
 
 }  // namespace

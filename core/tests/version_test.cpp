@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sample_folder.hpp"
 #include "spec/version.hpp"
 #include "x12/document.hpp"
 #include "x12/tokenizer.hpp"
@@ -194,10 +195,7 @@ TEST(VersionSelect, FollowsTheLeader) {
 enum class Expected { V5010, V4010, Default };
 
 TEST(VersionSelect, SampleFilesByTheirGs08) {
-    const std::filesystem::path folder = REMITRAX_SAMPLES_DIR;
-    if (!std::filesystem::is_directory(folder)) {
-        GTEST_SKIP() << "sample folder " << folder << " not found";
-    }
+    const std::filesystem::path folder = remitrax::testing::sample_folder();
     const DeclaredVersion v5010{"GS", {"005010X221A1"}, 8};
     const DeclaredVersion v4010{"GS", {"004010X091A1", "004010X091", "004010"}, 8};
     const std::vector<const DeclaredVersion*> candidates = {&v5010, &v4010};
