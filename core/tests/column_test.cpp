@@ -2,8 +2,8 @@
 // and taking the rows of one column.
 #include <gtest/gtest.h>
 
-#include "base/text.hpp"
 #include "base/fault.hpp"
+#include "base/text.hpp"
 #include "column/column.hpp"
 
 #include <sys/mman.h>
@@ -147,7 +147,8 @@ TEST(ColumnData, CheckRefusesBinaryValuesReaching2Pow31Bytes) {
     ASSERT_FALSE(refused.has_value());
     EXPECT_EQ(std::get<CheckError::TooLong>(refused.error().kind).length, 2'147'483'648u);
     EXPECT_EQ(column.len, 1u);
-    EXPECT_EQ(std::get<ColumnData::Binary>(column.values).offsets, (std::vector<std::int32_t>{0, 1}));
+    EXPECT_EQ(std::get<ColumnData::Binary>(column.values).offsets,
+              (std::vector<std::int32_t>{0, 1}));
 }
 
 TEST(ColumnData, CheckAcceptsNullAndOwnKindAndShowsMismatches) {
