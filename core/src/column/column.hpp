@@ -141,9 +141,13 @@ struct ColumnData {
     // a store to a line not yet cached would otherwise wait for it.
     template <class T>
     static void prefetch_end(const std::vector<T>& buffer) {
+#if defined(REMITRAX_ABLATION_COLUMN_PREFETCH)
+        static_cast<void>(buffer);
+#else
         // The address may lie past the allocation: a prefetch never faults.
         const auto end = reinterpret_cast<std::uintptr_t>(buffer.data() + buffer.size());
         __builtin_prefetch(reinterpret_cast<const void*>(end + prefetch_distance), 1);
+#endif
     }
 
     // Typed appends for a filler that builds values of the column's own kind. A value of

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 
+#include "base/bytes.hpp"
 #include "column/types.hpp"
 
 namespace remitrax {
@@ -79,55 +80,8 @@ inline std::optional<std::int32_t> date_days(std::string_view text);
 // ignored. The result is the seconds since midnight.
 std::optional<std::uint32_t> parse_tm(std::string_view text);
 
-namespace word {
-
-constexpr std::uint64_t bytes(unsigned char b) {
-    return 0x0101010101010101u * b;
-}
-
-inline std::uint64_t load(const char* p) {
-    std::uint64_t w = 0;
-    std::memcpy(&w, p, sizeof w);
-    return w;
-}
-
-// The high bit of every byte of `w` that is zero, and no other bit.
-constexpr std::uint64_t zero_bytes(std::uint64_t w) {
-    const std::uint64_t low7 = bytes(0x7F);
-    return ~(((w & low7) + low7) | w | low7);
-}
-
-constexpr bool all_digits(std::uint64_t w) {
-    const std::uint64_t high = bytes(0xF0);
-    return (w & high) == bytes('0') && ((w + bytes(6)) & high) == bytes('0');
-}
-
-// Whether the 1 to 8 bytes of `text`, which lies in `window`, can be read as one word from the
-// window; if so, `w` gets them in its top bytes, the last one highest, and unspecified bytes
-// below them.
-inline bool load_top(std::string_view text, std::string_view window, std::uint64_t& w) {
-    const char* const end = text.data() + text.size();
-    if (end - window.data() >= 8) {
-        w = load(end - 8);
-        return true;
-    }
-    if (window.data() + window.size() - text.data() >= 8) {
-        w = load(text.data()) << (64 - 8 * text.size());
-        return true;
-    }
-    return false;
-}
-
-// Eight ASCII digits, the first in the lowest byte, as their number.
-constexpr std::uint64_t eight_digits(std::uint64_t w) {
-    w -= bytes('0');
-    w = w * 10 + (w >> 8);
-    return (((w & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
-            (((w >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >>
-           32;
-}
-
-inline constexpr std::array<std::uint64_t, 19> powers_of_ten = [] {
+// 10^0 to 10^18, the powers that fit 64 bits.
+inline constexpr std::array<std::uint64_t, 19> powers_of_ten_64 = [] {
     std::array<std::uint64_t, 19> p{};
     p[0] = 1;
     for (std::size_t i = 1; i < p.size(); ++i) {
@@ -136,17 +90,24 @@ inline constexpr std::array<std::uint64_t, 19> powers_of_ten = [] {
     return p;
 }();
 
-}  // namespace word
-
 inline bool word_decimal_units(std::string_view text, std::uint8_t scale, std::string_view window,
                                std::int64_t& units, std::uint64_t& digits) {
+#if defined(REMITRAX_ABLATION_WORD_VALUES)
+    // Every amount left to decimal_units, digit by digit.
+    static_cast<void>(text);
+    static_cast<void>(scale);
+    static_cast<void>(window);
+    static_cast<void>(units);
+    static_cast<void>(digits);
+    return false;
+#else
     const bool negative = !text.empty() && text.front() == '-';
     const std::size_t n = text.size() - (negative ? 1 : 0);
     std::uint64_t w = 0;
-    if (n - 1 < 8 && word::load_top(text.substr(negative ? 1 : 0), window, w)) {
+    if (n - 1 < 8 && bytes::load_top(text.substr(negative ? 1 : 0), window, w)) {
         // The text fills the top n bytes; the bytes below it are not looked at.
         unsigned below = static_cast<unsigned>(8 - n) * 8;
-        const std::uint64_t point = word::zero_bytes(w ^ word::bytes('.')) >> below << below;
+        const std::uint64_t point = bytes::matches(w, bytes::repeated('.')) >> below << below;
         // The bytes before the point move up over it, without a branch on whether there is
         // one: with none, nothing moves and the fraction is empty.
         const std::uint64_t at = point >> 7;  // the low bit of the point's byte
@@ -157,20 +118,21 @@ inline bool word_decimal_units(std::string_view text, std::uint8_t scale, std::s
         below += at != 0 ? 8 : 0;
         if ((point & (point - 1)) == 0 && below < 64 && fraction <= scale) {
             const std::uint64_t pad = (std::uint64_t{1} << below) - 1;
-            w = (w & ~pad) | (word::bytes('0') & pad);
+            w = (w & ~pad) | (bytes::repeated('0') & pad);
             const std::uint64_t count = 8 - below / 8;
             const std::uint64_t missing = scale - fraction;
-            if (word::all_digits(w) && count + missing <= 18) {
+            if (bytes::all_digits(w) && count + missing <= 18) {
                 digits = count;
                 // At most 18 digits: the magnitude stays below 2^63.
                 const auto magnitude =
-                    static_cast<std::int64_t>(word::eight_digits(w) * word::powers_of_ten[missing]);
+                    static_cast<std::int64_t>(bytes::eight_digits(w) * powers_of_ten_64[missing]);
                 units = negative ? -magnitude : magnitude;
                 return true;
             }
         }
     }
     return false;
+#endif
 }
 
 inline Int128 decimal_units_counted(std::string_view text, std::uint8_t scale,
@@ -184,11 +146,12 @@ inline Int128 decimal_units_counted(std::string_view text, std::uint8_t scale,
 }
 
 inline std::optional<std::int32_t> date_days(std::string_view text) {
+#if !defined(REMITRAX_ABLATION_WORD_VALUES)
     if (text.size() == 8) {
-        const std::uint64_t w = word::load(text.data());
-        if (word::all_digits(w)) {
+        const std::uint64_t w = bytes::load<bytes::Word>(text.data());
+        if (bytes::all_digits(w)) {
             // Pairs of digits as numbers in bytes 0, 2, 4 and 6.
-            std::uint64_t v = w - word::bytes('0');
+            std::uint64_t v = w - bytes::repeated('0');
             v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFu;
             const auto year = static_cast<std::uint32_t>((v & 0xFF) * 100 + ((v >> 16) & 0xFF));
             const auto month = static_cast<std::uint32_t>((v >> 32) & 0xFF);
@@ -203,6 +166,7 @@ inline std::optional<std::int32_t> date_days(std::string_view text) {
         }
         return std::nullopt;
     }
+#endif
     const auto date = civil_date(text);
     if (!date) {
         return std::nullopt;

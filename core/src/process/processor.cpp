@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "base/bytes.hpp"
+
 namespace remitrax {
 
 namespace {
@@ -31,9 +33,13 @@ inline std::span<const Event> Processor::step(const Segment& segment, std::uint3
                                               std::optional<std::uint32_t> next,
                                               std::vector<Diagnostic>& out) {
     const std::span<const Event> events = engine_.feed(segment, engine_id);
+#if !defined(REMITRAX_ABLATION_ENGINE_EXPECT)
     if (next) {
         engine_.expect(*next);
     }
+#else
+    static_cast<void>(next);
+#endif
     append(out, checker_.on(segment, events));
     append(out, projector_.on(segment, events, projector_id));
     return events;
@@ -109,30 +115,28 @@ Numbered<Number> number_segment_ids(const Document& document, const IdIndex& ids
     const auto other = static_cast<std::uint32_t>(ids.size());
     Numbered<Number> out{std::vector<Number>(document.size()),
                          std::vector<std::uint64_t>(ids.size() + 1, 0)};
-    const std::string_view bytes = document.bytes();
+    const std::string_view input = document.bytes();
     const Delimiters& delimiters = document.delimiters();
-    // Eight bytes at a time: the lowest byte equal to the separator ends the id.
-    constexpr std::uint64_t ones = 0x0101010101010101u;
-    const std::uint64_t separators = ones * static_cast<unsigned char>(delimiters.element);
+    const bytes::Word separators = bytes::repeated(static_cast<unsigned char>(delimiters.element));
     const std::vector<Body>& index = document.index();
     const bool plain = !delimiters.release;
     for (std::size_t i = 0; i < index.size(); ++i) {
-        const std::string_view body(bytes.data() + index[i].start, index[i].end - index[i].start);
+        const std::string_view body(input.data() + index[i].start, index[i].end - index[i].start);
         std::uint32_t number = IdIndex::unknown;
+#if !defined(REMITRAX_ABLATION_ID_WORDS)
+        // Eight bytes at a time: the lowest byte equal to the separator ends the id, and the
+        // id's key comes from the same word.
         if (body.size() >= 8 && plain) {
-            std::uint64_t word = 0;
-            std::memcpy(&word, body.data(), sizeof word);
-            if constexpr (std::endian::native == std::endian::big) {
-                word = std::byteswap(word);
-            }
-            const std::uint64_t x = word ^ separators;
-            if (const std::uint64_t hits = (x - ones) & ~x & (ones << 7); hits != 0) {
+            const bytes::Word word = bytes::load<bytes::Word>(body.data());
+            if (const bytes::Word hits = bytes::matches(word, separators); hits != 0) {
                 const auto size = static_cast<std::size_t>(std::countr_zero(hits)) / 8;
                 number = ids.find_short(body.substr(0, size), word);
             } else {
                 number = ids.find(body.substr(0, body.find(delimiters.element)));
             }
-        } else {
+        } else
+#endif
+        {
             number = ids.find(
                 body.substr(0, find_unescaped(body, delimiters.element, delimiters.release)));
         }

@@ -58,7 +58,7 @@ CodeSet CodeSet::of(const std::vector<std::string>& codes) {
     CodeSet set;
     set.keys.reserve(codes.size());
     for (const std::string& code : codes) {
-        if (const std::uint64_t key = key_of(code, code); key != 0) {
+        if (const std::uint64_t key = bytes::key(code); key != 0) {
             set.keys.push_back(key);
         } else {
             set.complete = false;
@@ -177,8 +177,8 @@ Plans Plans::build(const Spec& spec) {
 
 template <typename Self>
 auto Plans::find_in(Self& self, std::string_view id) -> decltype(&self.short_.begin()->second) {
-    if (const auto key = pack_segment_id(id)) {
-        const auto found = self.short_.find(*key);
+    if (const std::uint64_t key = bytes::key(id); key != 0) {
+        const auto found = self.short_.find(key);
         return found == self.short_.end() ? nullptr : &found->second;
     }
     const auto found = self.long_.find(id);
@@ -199,8 +199,8 @@ SegmentPlan& Plans::entry(std::string_view id, std::size_t loop_count) {
     }
     SegmentPlan plan;
     plan.by_loop.resize(loop_count);
-    if (const auto key = pack_segment_id(id)) {
-        return short_.emplace(*key, std::move(plan)).first->second;
+    if (const std::uint64_t key = bytes::key(id); key != 0) {
+        return short_.emplace(key, std::move(plan)).first->second;
     }
     return long_.emplace(std::string(id), std::move(plan)).first->second;
 }
@@ -275,7 +275,7 @@ PlanIndex PlanIndex::build(const Spec& spec, const Plans& plans) {
         }
     };
     for (const auto& [key, plan] : plans.short_ids()) {
-        add(unpack_segment_id(key), &plan);
+        add(bytes::text_of_key(key), &plan);
     }
     for (const auto& [id, plan] : plans.long_ids()) {
         add(id, &plan);

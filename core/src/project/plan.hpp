@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/bytes.hpp"
 #include "base/id_index.hpp"
 #include "column/parse.hpp"
 #include "column/types.hpp"
@@ -36,53 +37,13 @@ ColumnType column_type_of(ElementType type);
 // with scale 0 for a segment index, and Binary whenever no definition applies.
 ColumnType column_type(const Spec& spec, const TableDef& table, const ColumnSource& source);
 
-// The packed key of an id shorter than 8 bytes: a leading 1 followed by the id's bytes, so ids
-// differing only in leading zero bytes stay apart. Nothing for longer ids.
-inline std::optional<std::uint64_t> pack_segment_id(std::string_view id) {
-    if (id.size() >= 8) {
-        return std::nullopt;
-    }
-    std::uint64_t key = 1;
-    for (const char byte : id) {
-        key = (key << 8U) | static_cast<unsigned char>(byte);
-    }
-    return key;
-}
-
-// The id a packed key stands for.
-inline std::string unpack_segment_id(std::uint64_t key) {
-    std::string id;
-    for (std::size_t n = (std::bit_width(key) - 1) / 8; n > 0; --n) {
-        id.push_back(static_cast<char>((key >> (8 * (n - 1))) & 0xFFu));
-    }
-    return id;
-}
-
-// A code list as keys of their bytes, so that a lookup compares integers. A code shorter than 8
-// bytes has the key of its bytes, the first lowest, below a byte 1 that keeps codes differing
-// only in trailing zero bytes apart; longer codes have none.
+// A code list as keys of their bytes (bytes::key), so that a lookup compares integers; codes
+// of 8 bytes or more have no key and are searched among the codes themselves.
 struct CodeSet {
     std::vector<std::uint64_t> keys;  // ascending
     bool complete = true;             // every code is short enough to have a key
 
     static CodeSet of(const std::vector<std::string>& codes);
-    // The key of `text`, or 0 when it is too long for one. `text` lies in `window`, all of
-    // which may be read.
-    static std::uint64_t key_of(std::string_view text, std::string_view window) {
-        const std::size_t n = text.size();
-        if (n >= 8) {
-            return 0;
-        }
-        std::uint64_t key = 0;
-        if (n != 0 && word::load_top(text, window, key)) {
-            key >>= 64 - 8 * n;
-        } else {
-            for (std::size_t i = 0; i < n; ++i) {
-                key |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * i);
-            }
-        }
-        return key | std::uint64_t{1} << (8 * n);
-    }
     // Whether `text` is one of `codes`, the list this set was made of.
     bool contains(std::string_view text, const std::vector<std::string>& codes) const {
         return contains(text, codes, text);
@@ -90,7 +51,12 @@ struct CodeSet {
     // The same for a text that lies in `window`, all of which may be read.
     bool contains(std::string_view text, const std::vector<std::string>& codes,
                   std::string_view window) const {
-        if (const std::uint64_t key = key_of(text, window); key != 0) {
+#if defined(REMITRAX_ABLATION_CODE_KEYS)
+        // Every code searched among the sorted codes.
+        static_cast<void>(window);
+        return contains_long(text, codes);
+#endif
+        if (const std::uint64_t key = bytes::key(text, window); key != 0) {
             // Open addressing over a power-of-two table at most a quarter full; 0 marks a free
             // slot, which no key is.
             for (std::size_t i = slot_of(key);; i = (i + 1) & mask_) {
@@ -170,8 +136,8 @@ struct SegmentPlan {
                           ColumnType type) const;
 };
 
-// Segment plans by id. Ids below 8 bytes are looked up by packed integer key, the others by
-// their bytes; the choice depends on the id's length alone.
+// Segment plans by id. Ids below 8 bytes are looked up by their key (bytes::key), the others
+// by their bytes; the choice depends on the id's length alone.
 class Plans {
   public:
     using ShortMap = std::map<std::uint64_t, SegmentPlan>;

@@ -5,30 +5,11 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "base/bytes.hpp"
 
 namespace remitrax {
 
 namespace {
-
-// Below this length a plain loop beats the call into memchr.
-constexpr std::size_t short_value = 16;
-
-std::size_t find_byte(std::string_view bytes, char target) {
-    if (bytes.size() < short_value) {
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            if (bytes[i] == target) {
-                return i;
-            }
-        }
-        return std::string_view::npos;
-    }
-    const void* hit = std::memchr(bytes.data(), static_cast<unsigned char>(target), bytes.size());
-    return hit == nullptr ? std::string_view::npos
-                          : static_cast<std::size_t>(static_cast<const char*>(hit) - bytes.data());
-}
 
 // Copies `value` without its release characters to `out`; returns the end of the copy.
 char* copy_unescaped(std::string_view value, char release, char* out) {
@@ -44,113 +25,18 @@ char* copy_unescaped(std::string_view value, char release, char* out) {
     return out;
 }
 
-std::size_t count_byte(std::string_view bytes, char target) {
-    return static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), target));
-}
-
-// Eight input bytes at a time, the first in the lowest bits.
-using Word = std::uint64_t;
-
-template <class T>
-T load(const char* p) {
-    T value;
-    std::memcpy(&value, p, sizeof(T));
-    if constexpr (std::endian::native == std::endian::big) {
-        value = std::byteswap(value);
-    }
-    return value;
-}
-
-// The n < 8 bytes at p, zero above them, from loads that overlap rather than read past p + n.
-Word load_short(const char* p, std::size_t n) {
-    if (n >= 4) {
-        return Word{load<std::uint32_t>(p)} | Word{load<std::uint32_t>(p + n - 4)} << (8 * (n - 4));
-    }
-    if (n == 0) {
-        return 0;
-    }
-    const auto byte = [&](std::size_t i) {
-        return Word{static_cast<unsigned char>(p[i])} << (8 * i);
-    };
-    return byte(0) | byte(n / 2) | byte(n - 1);
-}
-
-// Where the separators are among sixteen input bytes: one bit per byte, the first byte in
-// bit 0.
-struct Hits {
-    unsigned elements = 0;
-    unsigned components = 0;
-};
-
-#if defined(__SSE2__)
-
-class Finder {
-  public:
-    Finder(char element, char component)
-        : element_(_mm_set1_epi8(element)), component_(_mm_set1_epi8(component)) {}
-
-    // The sixteen bytes at p.
-    Hits at(const char* p) const {
-        return hits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-    }
-    // Sixteen bytes given as two words.
-    Hits of(Word low, Word high) const {
-        return hits(_mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low)));
-    }
-
-  private:
-    Hits hits(__m128i bytes) const {
-        return {static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, element_))),
-                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, component_)))};
-    }
-
-    __m128i element_;
-    __m128i component_;
-};
-
-#else
-
-constexpr Word low_bits = 0x7f7f7f7f7f7f7f7f;
-
-Word repeated(char c) {
-    return 0x0101010101010101 * Word{static_cast<unsigned char>(c)};
-}
-
-// The high bit of every byte of `word` equal to the byte repeated in `pattern`, and no other.
-Word matches(Word word, Word pattern) {
-    const Word x = word ^ pattern;
-    return ~(((x & low_bits) + low_bits) | x | low_bits);
-}
-
-class Finder {
-  public:
-    Finder(char element, char component)
-        : element_(repeated(element)), component_(repeated(component)) {}
-
-    Hits at(const char* p) const { return of(load<Word>(p), load<Word>(p + 8)); }
-    Hits of(Word low, Word high) const {
-        return {bits(low, element_) | bits(high, element_) << 8,
-                bits(low, component_) | bits(high, component_) << 8};
-    }
-
-  private:
-    // The high bit of each byte gathered into the low eight bits.
-    static unsigned bits(Word word, Word pattern) {
-        return static_cast<unsigned>(((matches(word, pattern) >> 7) * 0x0102040810204080) >> 56);
-    }
-
-    Word element_;
-    Word component_;
-};
-
-#endif
+// The scanner of a split finds element separators as `first` and component separators as
+// `second`.
+using bytes::PairFinder;
+using bytes::PairHits;
+using bytes::Word;
 
 // Calls f(hits, at) for each block of `body` from offset `at`, a multiple of 16, on, until
 // f returns false; true when it never did. The last bytes are read without reading past the
 // body: a long body's last block overlaps the one before it, a short body is read as two
 // overlapping words.
 template <class F>
-bool each_block(std::string_view body, std::size_t at, const Finder& finder, F f) {
+bool each_block(std::string_view body, std::size_t at, const PairFinder& finder, F f) {
     const char* const begin = body.data();
     const std::size_t n = body.size();
     for (; at + 16 <= n; at += 16) {
@@ -162,21 +48,21 @@ bool each_block(std::string_view body, std::size_t at, const Finder& finder, F f
         return true;
     }
     const std::size_t rest = n - at;
-    Hits hits;
+    PairHits hits;
     if (n >= 16) {
         hits = finder.at(begin + n - 16);
-        hits.elements >>= 16 - rest;
-        hits.components >>= 16 - rest;
+        hits.first >>= 16 - rest;
+        hits.second >>= 16 - rest;
     } else if (n >= 8) {
-        hits = finder.of(load<Word>(begin), load<Word>(begin + n - 8));
-        hits.elements = (hits.elements & 0xff) | (hits.elements >> 8) << (n - 8);
-        hits.components = (hits.components & 0xff) | (hits.components >> 8) << (n - 8);
+        hits = finder.of(bytes::load<Word>(begin), bytes::load<Word>(begin + n - 8));
+        hits.first = (hits.first & 0xff) | (hits.first >> 8) << (n - 8);
+        hits.second = (hits.second & 0xff) | (hits.second >> 8) << (n - 8);
     } else {
         // Bytes past the body read as zero, which may be a separator.
-        hits = finder.of(load_short(begin, n), 0);
+        hits = finder.of(bytes::load_short(begin, n), 0);
         const unsigned valid = (1U << n) - 1;
-        hits.elements &= valid;
-        hits.components &= valid;
+        hits.first &= valid;
+        hits.second &= valid;
     }
     return f(hits, at);
 }
@@ -185,7 +71,7 @@ bool each_block(std::string_view body, std::size_t at, const Finder& finder, F f
 
 std::size_t find_unescaped(std::string_view bytes, char target, std::optional<char> release) {
     if (!release) {
-        return find_byte(bytes, target);
+        return bytes::find(bytes, target);
     }
     const char r = *release;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -200,7 +86,7 @@ std::size_t find_unescaped(std::string_view bytes, char target, std::optional<ch
 }
 
 bool holds_release(std::string_view value, std::optional<char> release) {
-    return release && find_byte(value, *release) != std::string_view::npos;
+    return release && bytes::find(value, *release) != std::string_view::npos;
 }
 
 std::string_view unescape(std::string_view value, std::optional<char> release, std::string& out) {
@@ -295,7 +181,7 @@ void Element::reparse(std::string_view value, char component, std::optional<char
     }
     // A value with k component separators has at most k + 1 components, and its unescaped
     // bytes are never more than its raw ones.
-    const std::size_t parts = count_byte(value, component) + 1;
+    const std::size_t parts = bytes::count(value, component) + 1;
     if (own_->parts.size() < parts) {
         own_->parts.resize(parts);
     }
@@ -359,8 +245,8 @@ void Segment::split_plain(std::string_view body, char element, char component) {
     const char* start = begin;  // the open element's first byte
     std::size_t stop = 0;
     const bool simple =
-        each_block(body, 0, Finder(element, component), [&](Hits hits, std::size_t at) {
-            if (hits.components != 0) [[unlikely]] {
+        each_block(body, 0, PairFinder(element, component), [&](PairHits hits, std::size_t at) {
+            if (hits.second != 0) [[unlikely]] {
                 stop = at;
                 return false;
             }
@@ -370,7 +256,7 @@ void Segment::split_plain(std::string_view body, char element, char component) {
                 cap = pieces_.data() + pieces_.size();
             }
             const char* const block = begin + at;
-            for (unsigned bits = hits.elements; bits != 0; bits &= bits - 1) {
+            for (unsigned bits = hits.first; bits != 0; bits &= bits - 1) {
                 const char* const end = block + static_cast<unsigned>(std::countr_zero(bits));
                 out->simple_ = Value(start, static_cast<std::size_t>(end - start));
                 out->count_ = 0;
@@ -414,7 +300,7 @@ Element* Segment::split_composite(std::string_view body, char element, char comp
         ++out;
         start = end + 1;
     };
-    each_block(body, at, Finder(element, component), [&](Hits hits, std::size_t block) {
+    each_block(body, at, PairFinder(element, component), [&](PairHits hits, std::size_t block) {
         // Each separator in a block ends at most one element and one component.
         if (pieces_.data() + pieces_.size() - out < 16) {
             out = grow(out);
@@ -422,11 +308,11 @@ Element* Segment::split_composite(std::string_view body, char element, char comp
         if (store_.parts.size() - used < 17) {
             parts = grow_parts(out);
         }
-        for (unsigned bits = hits.elements | hits.components; bits != 0; bits &= bits - 1) {
+        for (unsigned bits = hits.first | hits.second; bits != 0; bits &= bits - 1) {
             const unsigned bit = bits & (0U - bits);
             const char* const end = begin + block + static_cast<unsigned>(std::countr_zero(bits));
             // A byte that is both separators splits elements.
-            if ((hits.elements & bit) != 0) {
+            if ((hits.first & bit) != 0) {
                 close(end);
                 continue;
             }
@@ -463,7 +349,7 @@ void Segment::split_released(std::string_view body, const Delimiters& delimiters
     }
     char* text = store_.text.data();
     Value* parts =
-        reserve_parts(count_byte(body, component) + count_byte(body, delimiters.element) + 1);
+        reserve_parts(bytes::count(body, component) + bytes::count(body, delimiters.element) + 1);
     Element* out = pieces_.empty() ? grow(pieces_.data()) : pieces_.data();
     // Empty pieces are kept: "a**b" has three elements, and a body ending in the separator
     // has a final empty element.

@@ -65,12 +65,6 @@ class Element {
     // when the value holds an unescaped component separator. Storage of an earlier refill
     // is kept and reused.
     void reparse(std::string_view value, char component, std::optional<char> release);
-    // Refills as a simple element holding `value`, which the caller has seen to hold neither
-    // a component separator nor a release character.
-    void assign_plain(std::string_view value) {
-        simple_ = Value(value.data(), value.size());
-        count_ = 0;
-    }
 
   private:
     friend class Segment;
@@ -150,11 +144,16 @@ class Segment {
         raw_ = std::string_view(frame.raw.data(), frame.raw.size());
         index_ = index;
         terminated_ = frame.terminated;
+#if defined(REMITRAX_ABLATION_SPLIT_BLOCKS)
+        // Every body split one separator search at a time, as with a release character.
+        split_released(frame.body, delimiters);
+#else
         if (delimiters.release) {
             split_released(frame.body, delimiters);
         } else {
             split_plain(frame.body, delimiters.element, delimiters.component);
         }
+#endif
     }
 
   private:

@@ -1,0 +1,315 @@
+// Byte tricks in one place: bytes read eight at a time as one word, scanned sixteen or
+// sixty-four at a time, and packed into integer keys.
+//
+// One byte order throughout: the first byte of the input is the lowest byte of a word, and bit
+// i of a mask stands for byte i. Loads swap bytes on a big-endian host, so every trick below
+// reads the same on any host.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+// SSE2 scanners where the target has them; REMITRAX_ABLATION_SIMD builds the word ones
+// instead, to measure what SSE2 buys.
+#if defined(__SSE2__) && !defined(REMITRAX_ABLATION_SIMD)
+#include <emmintrin.h>
+#define REMITRAX_SSE2 1
+#endif
+
+namespace remitrax::bytes {
+
+using Word = std::uint64_t;
+
+// sizeof(T) bytes at p, the first in the lowest bits.
+template <class T>
+T load(const char* p) {
+    T value;
+    std::memcpy(&value, p, sizeof(T));
+    if constexpr (std::endian::native == std::endian::big) {
+        value = std::byteswap(value);
+    }
+    return value;
+}
+
+// The n < 8 bytes at p, zero above them, from loads that overlap rather than read past p + n.
+inline Word load_short(const char* p, std::size_t n) {
+    if (n >= 4) {
+        return Word{load<std::uint32_t>(p)} | Word{load<std::uint32_t>(p + n - 4)} << (8 * (n - 4));
+    }
+    if (n == 0) {
+        return 0;
+    }
+    const auto byte = [&](std::size_t i) {
+        return Word{static_cast<unsigned char>(p[i])} << (8 * i);
+    };
+    return byte(0) | byte(n / 2) | byte(n - 1);
+}
+
+// Whether the 1 to 8 bytes of `text`, which lies in `window`, can be read as one word from the
+// window; if so, `w` gets them in its top bytes, the last one highest, and unspecified bytes
+// below them.
+inline bool load_top(std::string_view text, std::string_view window, Word& w) {
+    const char* const end = text.data() + text.size();
+    if (end - window.data() >= 8) {
+        w = load<Word>(end - 8);
+        return true;
+    }
+    if (window.data() + window.size() - text.data() >= 8) {
+        w = load<Word>(text.data()) << (64 - 8 * text.size());
+        return true;
+    }
+    return false;
+}
+
+// `b` in every byte.
+constexpr Word repeated(unsigned char b) {
+    return 0x0101010101010101u * b;
+}
+
+// The high bit of every byte of `w` that is zero, and no other bit.
+constexpr Word zero_bytes(Word w) {
+    const Word low7 = repeated(0x7F);
+    return ~(((w & low7) + low7) | w | low7);
+}
+
+// The high bit of every byte of `w` equal to the byte repeated in `pattern`, and no other.
+constexpr Word matches(Word w, Word pattern) {
+    return zero_bytes(w ^ pattern);
+}
+
+// Whether all eight bytes are ASCII digits.
+constexpr bool all_digits(Word w) {
+    const Word high = repeated(0xF0);
+    return (w & high) == repeated('0') && ((w + repeated(6)) & high) == repeated('0');
+}
+
+// Eight ASCII digits, the first in the lowest byte, as their number.
+constexpr std::uint64_t eight_digits(Word w) {
+    w -= repeated('0');
+    w = w * 10 + (w >> 8);
+    return (((w & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
+            (((w >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >>
+           32;
+}
+
+// How many bytes equal `target`. Blocks of 255 bytes sum into one byte, a reduction the
+// compiler turns into wide compares; std::count keeps a full-width sum per byte and runs
+// several times slower.
+inline std::size_t count(std::string_view bytes, char target) {
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t len = std::min<std::size_t>(bytes.size() - i, 255);
+        std::uint8_t block = 0;
+        for (std::size_t j = 0; j < len; ++j) {
+            block = static_cast<std::uint8_t>(block + (bytes[i + j] == target));
+        }
+        total += block;
+        i += len;
+    }
+    return total;
+}
+
+// The position of the first byte equal to `target`, or npos. Below sixteen bytes a plain loop
+// beats the call into memchr.
+inline std::size_t find(std::string_view bytes, char target) {
+    if (bytes.size() < 16) {
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (bytes[i] == target) {
+                return i;
+            }
+        }
+        return std::string_view::npos;
+    }
+    const void* hit = std::memchr(bytes.data(), static_cast<unsigned char>(target), bytes.size());
+    return hit == nullptr ? std::string_view::npos
+                          : static_cast<std::size_t>(static_cast<const char*>(hit) - bytes.data());
+}
+
+// ---- Keys
+
+// The key of a text shorter than 8 bytes: its bytes, the first lowest, below a byte 1 that
+// keeps texts differing only in trailing zero bytes apart. Never 0.
+constexpr std::size_t key_limit = 8;
+
+// The key of the first `size` bytes of `w` (size < key_limit); the bytes above them are
+// ignored.
+constexpr std::uint64_t key_of_word(Word w, std::size_t size) {
+    const std::uint64_t marker = std::uint64_t{1} << (8 * size);
+    return (w & (marker - 1)) | marker;
+}
+
+// The key of `text`, or 0 when it is too long to have one.
+inline std::uint64_t key(std::string_view text) {
+    if (text.size() >= key_limit) {
+        return 0;
+    }
+    return key_of_word(load_short(text.data(), text.size()), text.size());
+}
+
+// The same for a text that lies in `window`, all of which may be read: one load where the
+// window allows it.
+inline std::uint64_t key(std::string_view text, std::string_view window) {
+    const std::size_t n = text.size();
+    if (n >= key_limit) {
+        return 0;
+    }
+    Word w = 0;
+    if (n != 0 && load_top(text, window, w)) {
+        return key_of_word(w >> (64 - 8 * n), n);
+    }
+    return key_of_word(load_short(text.data(), n), n);
+}
+
+// The text a key stands for.
+inline std::string text_of_key(std::uint64_t key) {
+    std::string text;
+    const std::size_t size = (static_cast<std::size_t>(std::bit_width(key)) - 1) / 8;
+    for (std::size_t i = 0; i < size; ++i) {
+        text.push_back(static_cast<char>((key >> (8 * i)) & 0xFFu));
+    }
+    return text;
+}
+
+// ---- Scanners
+
+// Where two bytes are among sixteen: bit i set when byte i is the first, or the second.
+struct PairHits {
+    unsigned first = 0;
+    unsigned second = 0;
+};
+
+// Finds two byte values sixteen bytes at a time, with plain word arithmetic.
+class WordPairFinder {
+  public:
+    WordPairFinder(char first, char second)
+        : first_(repeated(static_cast<unsigned char>(first))),
+          second_(repeated(static_cast<unsigned char>(second))) {}
+
+    // The sixteen bytes at p.
+    PairHits at(const char* p) const { return of(load<Word>(p), load<Word>(p + 8)); }
+    // Sixteen bytes given as two words, `low` first.
+    PairHits of(Word low, Word high) const {
+        return {gather(matches(low, first_)) | gather(matches(high, first_)) << 8,
+                gather(matches(low, second_)) | gather(matches(high, second_)) << 8};
+    }
+
+  private:
+    // The high bit of each byte gathered into the low eight bits, byte i to bit i.
+    static unsigned gather(Word high_bits) {
+        return static_cast<unsigned>(((high_bits >> 7) * 0x0102040810204080) >> 56);
+    }
+
+    Word first_;
+    Word second_;
+};
+
+// The positions of one byte value in 64 bytes at p: bit i set when byte i holds it.
+inline std::uint64_t block_mask_words(const char* p, char target) {
+    const Word pattern = repeated(static_cast<unsigned char>(target));
+    std::uint64_t mask = 0;
+    for (int i = 0; i < 8; ++i) {
+        const Word hits = matches(load<Word>(p + 8 * i), pattern) >> 7;
+        mask |= ((hits * 0x0102040810204080) >> 56) << (8 * i);
+    }
+    return mask;
+}
+
+#if defined(REMITRAX_SSE2)
+
+// The same with SSE2 compares of sixteen bytes.
+class SsePairFinder {
+  public:
+    SsePairFinder(char first, char second)
+        : first_(_mm_set1_epi8(first)), second_(_mm_set1_epi8(second)) {}
+
+    PairHits at(const char* p) const {
+        return hits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    }
+    PairHits of(Word low, Word high) const {
+        return hits(_mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low)));
+    }
+
+  private:
+    PairHits hits(__m128i bytes) const {
+        return {static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, first_))),
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, second_)))};
+    }
+
+    __m128i first_;
+    __m128i second_;
+};
+
+inline std::uint64_t block_mask_sse(const char* p, char target) {
+    const __m128i pattern = _mm_set1_epi8(target);
+    std::uint64_t mask = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, pattern)));
+        mask |= std::uint64_t{hits} << (16 * i);
+    }
+    return mask;
+}
+
+using PairFinder = SsePairFinder;
+inline std::uint64_t block_mask(const char* p, char target) {
+    return block_mask_sse(p, target);
+}
+
+#else
+
+using PairFinder = WordPairFinder;
+inline std::uint64_t block_mask(const char* p, char target) {
+    return block_mask_words(p, target);
+}
+
+#endif
+
+// The positions of one byte value in an input, found 64 bytes at a time: a segment is some
+// twenty bytes long, and a search started afresh for every one costs more than the search.
+class BlockFinder {
+  public:
+    BlockFinder(std::string_view input, char target) : input_(input), target_(target) {}
+
+    // The first position at or after `from` that holds the byte, or npos.
+    std::size_t next(std::size_t from) {
+        while (from < input_.size()) {
+            const std::size_t block = from - from % 64;
+            if (block != block_) {
+                block_ = block;
+                mask_ = mask_of(block);
+            }
+            const std::uint64_t ahead = mask_ & (~std::uint64_t{0} << (from - block));
+            if (ahead != 0) {
+                return block + static_cast<std::size_t>(std::countr_zero(ahead));
+            }
+            from = block + 64;
+        }
+        return std::string_view::npos;
+    }
+
+  private:
+    // Bit i set when byte block + i holds the target; bits past the input stay 0.
+    std::uint64_t mask_of(std::size_t block) const {
+        const char* const p = input_.data() + block;
+        if (input_.size() - block < 64) {
+            std::uint64_t mask = 0;
+            for (std::size_t i = 0; i < input_.size() - block; ++i) {
+                mask |= std::uint64_t{p[i] == target_} << i;
+            }
+            return mask;
+        }
+        return block_mask(p, target_);
+    }
+
+    std::string_view input_;
+    char target_;
+    std::size_t block_ = std::string_view::npos;
+    std::uint64_t mask_ = 0;
+};
+
+}  // namespace remitrax::bytes
