@@ -1,12 +1,13 @@
 // Throughput of the X12 reading layer over one large 835 input: a plain terminator scan as
 // the baseline, then the document index, the tokenizer and segment re-parsing.
 //
-//   remitrax_x12_bench [--mb N] [--runs N] [--file PATH] [--write PATH]
+//   remitrax_x12_bench [--mb N] [--runs N] [--file PATH] [--write PATH] [--only STAGE]
 //
 // Without --file the input is generated in memory: one interchange of at least N MB
 // (default 256) holding many payment transactions. Each stage prints the median of its
 // runs, after one warm-up run, as "stage=<name> mb_per_s=<x>" with MB = 1e6 bytes. With
-// --write the generated input is written to PATH instead, for other benchmarks to read.
+// --write the generated input is written to PATH instead, for other benchmarks to read; with
+// --only just the named stage runs.
 
 #include <algorithm>
 #include <chrono>
@@ -264,8 +265,18 @@ std::string generate(std::size_t target_bytes) {
 }
 
 // Median throughput of `runs` runs after one warm-up run; `run` returns its own timing.
+// With --only, the one stage to run; every other is skipped.
+const char* g_only = nullptr;
+
+bool wanted(std::string_view stage) {
+    return g_only == nullptr || stage == g_only;
+}
+
 template <class Run>
 double report(const char* stage, int runs, std::size_t bytes, Run run) {
+    if (!wanted(stage)) {
+        return 0;
+    }
     const double median = bench::median_seconds(runs, run);
     std::printf("stage=%s mb_per_s=%.1f\n", stage, static_cast<double>(bytes) / 1e6 / median);
     std::fflush(stdout);
@@ -275,6 +286,9 @@ double report(const char* stage, int runs, std::size_t bytes, Run run) {
 // Allocations of one more run, per segment; call after the stage's storage has warmed up.
 template <class Run>
 void report_allocations(const char* stage, std::size_t segments, Run run) {
+    if (!wanted(stage)) {
+        return;
+    }
     const std::size_t before = g_allocations;
     run();
     const auto n = static_cast<double>(g_allocations - before);
@@ -300,9 +314,13 @@ int main(int argc, char** argv) {
             path = argv[++i];
         } else if (arg == "--write" && has_value) {
             write_to = argv[++i];
+        } else if (arg == "--only" && has_value) {
+            g_only = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: %s [--mb N] [--runs N] [--file PATH] [--write PATH]\n",
-                         argv[0]);
+            std::fprintf(
+                stderr,
+                "usage: %s [--mb N] [--runs N] [--file PATH] [--write PATH] [--only STAGE]\n",
+                argv[0]);
             return 2;
         }
     }
@@ -457,9 +475,11 @@ int main(int argc, char** argv) {
     // parse in a new process does; the runs after it mostly reuse what the previous one
     // freed. Both are shown, since first touch of a page costs as much as a good part of the
     // work.
-    const double cold_seconds = process();
-    std::printf("stage=process_run_cold mb_per_s=%.1f\n",
-                static_cast<double>(bytes.size()) / 1e6 / cold_seconds);
+    if (wanted("process_run")) {
+        const double cold_seconds = process();
+        std::printf("stage=process_run_cold mb_per_s=%.1f\n",
+                    static_cast<double>(bytes.size()) / 1e6 / cold_seconds);
+    }
     const double process_seconds = report("process_run", n, bytes.size(), process);
 
     // Choosing the built-in spec the input declares, as a parse without a spec does.
@@ -472,12 +492,14 @@ int main(int argc, char** argv) {
         g_sink = chosen.loops.size();
         return seconds(t0, t1);
     });
-    std::printf("stage=process_run segments_per_s=%.0f rows=%zu diagnostics=%zu\n",
-                static_cast<double>(segments) / process_seconds, rows, findings);
+    if (wanted("process_run")) {
+        std::printf("stage=process_run segments_per_s=%.0f rows=%zu diagnostics=%zu\n",
+                    static_cast<double>(segments) / process_seconds, rows, findings);
+    }
 
     report_allocations("segment_reparse", segments, reparse);
     report_allocations("tokenizer", segments, tokenize);
-    if (walked != segments) {
+    if (wanted("tokenizer") && walked != segments) {
         std::fprintf(stderr, "tokenizer saw %zu segments, the index %zu\n", walked, segments);
         return 1;
     }
