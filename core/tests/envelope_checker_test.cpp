@@ -332,7 +332,7 @@ TEST(TextAt, SimpleViewCompositeJoinedAbsentOutside) {
     std::string scratch;
     for (const Case& c : cases) {
         const auto text =
-            remitrax::check::text_at(segment->elements(), c.position, c.separator, scratch);
+            remitrax::envelope::text_at(segment->elements(), c.position, c.separator, scratch);
         EXPECT_EQ(text ? std::optional<std::string>(*text) : std::nullopt, c.expected)
             << c.position << c.separator;
     }

@@ -41,7 +41,7 @@ bool declares_count(std::string_view text, std::uint64_t expected) {
 
 }  // namespace
 
-namespace check {
+namespace envelope {
 
 std::optional<std::string_view> text_at(std::span<const Element> elements, std::uint64_t position,
                                         char separator, std::string& scratch) {
@@ -64,7 +64,7 @@ std::optional<std::string_view> text_at(std::span<const Element> elements, std::
     return std::string_view(scratch);
 }
 
-}  // namespace check
+}  // namespace envelope
 
 EnvelopeChecker::EnvelopeChecker(const Spec& spec, const Delimiters& delimiters)
     : spec_(&spec), counts_(spec.loops.size(), 0), component_(delimiters.component) {
@@ -74,8 +74,8 @@ EnvelopeChecker::EnvelopeChecker(const Spec& spec, const Delimiters& delimiters)
     }
 }
 
-std::span<const Diagnostic> EnvelopeChecker::follow(const Segment& segment,
-                                                    std::span<const Event> events) {
+std::span<const Diagnostic> EnvelopeChecker::on_events(const Segment& segment,
+                                                       std::span<const Event> events) {
     diagnostics_.clear();
     // The mark is leading trivia of the first segment, so it stands before anything else.
     if (segment.index() == 0 && segment.raw().size() > 2 &&
@@ -156,7 +156,7 @@ void EnvelopeChecker::opened(const Segment& segment, const Event& event) {
         return;
     }
     const std::uint64_t element = def.control->opener_element;
-    if (const auto text = check::text_at(segment.elements(), element, component_, scratch_)) {
+    if (const auto text = envelope::text_at(segment.elements(), element, component_, scratch_)) {
         record.opener.emplace(*text);
     } else {
         report(Rule{Rule::ControlElementMissing{std::string(segment.id()), element}},
@@ -186,7 +186,7 @@ void EnvelopeChecker::check_end(const Segment& segment, Open& record, const Cont
 
     // The scratch text of the count is done with before the closer may reuse it.
     const auto count =
-        check::text_at(segment.elements(), control.count_element, component_, scratch_);
+        envelope::text_at(segment.elements(), control.count_element, component_, scratch_);
     if (!count) {
         report(Rule{Rule::ControlElementMissing{std::string(segment.id()), control.count_element}},
                index, control.count_element, {});
@@ -200,7 +200,7 @@ void EnvelopeChecker::check_end(const Segment& segment, Open& record, const Cont
         return;
     }
     const auto closer =
-        check::text_at(segment.elements(), control.closer_element, component_, scratch_);
+        envelope::text_at(segment.elements(), control.closer_element, component_, scratch_);
     if (!closer) {
         report(Rule{Rule::ControlElementMissing{std::string(segment.id()), control.closer_element}},
                index, control.closer_element, {});

@@ -21,7 +21,7 @@ namespace remitrax {
 
 struct Spec;
 
-namespace check {
+namespace envelope {
 
 // The text of the element at a 1-based position; nothing at position 0 or past the last
 // element. A simple element gives a view of its value. A composite element gives its
@@ -30,9 +30,9 @@ namespace check {
 std::optional<std::string_view> text_at(std::span<const Element> elements, std::uint64_t position,
                                         char separator, std::string& scratch);
 
-}  // namespace check
+}  // namespace envelope
 
-// Follows the loop events of each segment with a stack of its own and reports what it finds
+// Tracks the loop events of each segment with a stack of its own and reports what it finds
 // as diagnostics; it never changes the events and never stops. The spec must outlive it.
 class EnvelopeChecker {
   public:
@@ -65,7 +65,7 @@ class EnvelopeChecker {
             }
             return diagnostics_;
         }
-        return follow(segment, events);
+        return on_events(segment, events);
     }
     // Pops the innermost open loop, reporting it when it ended without its end segment: at
     // `segment` when given, else at the end of the input.
@@ -83,7 +83,7 @@ class EnvelopeChecker {
 
   private:
     // What `on` does for any events.
-    std::span<const Diagnostic> follow(const Segment& segment, std::span<const Event> events);
+    std::span<const Diagnostic> on_events(const Segment& segment, std::span<const Event> events);
     // The findings of a byte order mark and of an unplaced segment; kept apart from the
     // event loop, which needs no room for building them.
     void marked();

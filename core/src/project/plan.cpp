@@ -65,7 +65,7 @@ CodeSet CodeSet::of(const std::vector<std::string>& codes) {
         }
     }
     std::ranges::sort(set.keys);
-    // At most a quarter full, so that a lookup nearly always settles at its first slot.
+    // At most a quarter full, so that a lookup nearly always settles at its first bucket.
     std::size_t size = 1;
     while (size < 4 * set.keys.size()) {
         size *= 2;
@@ -73,7 +73,7 @@ CodeSet CodeSet::of(const std::vector<std::string>& codes) {
     set.table_.assign(size, 0);
     set.mask_ = size - 1;
     for (const std::uint64_t key : set.keys) {
-        std::size_t i = set.slot_of(key);
+        std::size_t i = set.bucket_of(key);
         while (set.table_[i] != 0 && set.table_[i] != key) {
             i = (i + 1) & set.mask_;
         }

@@ -58,8 +58,8 @@ struct CodeSet {
 #endif
         if (const std::uint64_t key = bytes::key(text, window); key != 0) {
             // Open addressing over a power-of-two table at most a quarter full; 0 marks a free
-            // slot, which no key is.
-            for (std::size_t i = slot_of(key);; i = (i + 1) & mask_) {
+            // bucket, which no key is.
+            for (std::size_t i = bucket_of(key);; i = (i + 1) & mask_) {
                 if (table_[i] == key) {
                     return true;
                 }
@@ -72,7 +72,7 @@ struct CodeSet {
     }
 
   private:
-    std::size_t slot_of(std::uint64_t key) const {
+    std::size_t bucket_of(std::uint64_t key) const {
         return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 32) & mask_;
     }
     // The search among the codes that have no key.
