@@ -6,9 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
-#include <utility>
+#include <unordered_map>
 #include <vector>
 
 namespace remitrax {
@@ -28,7 +29,7 @@ class IdIndex {
         const auto number = static_cast<std::uint32_t>(count_++);
         names_.emplace_back(id);
         if (id.size() >= kShort || count_ * 2 > kSlots) {
-            long_.emplace_back(std::string(id), number);
+            long_.emplace(std::string(id), number);
             return number;
         }
         const std::uint64_t key = pack(id);
@@ -88,12 +89,8 @@ class IdIndex {
         }
     }
     [[gnu::noinline]] std::uint32_t find_long(std::string_view id) const {
-        for (const auto& [text, number] : long_) {
-            if (text == id) {
-                return number;
-            }
-        }
-        return unknown;
+        const auto found = long_.find(id);
+        return found == long_.end() ? unknown : found->second;
     }
     static std::uint64_t pack(std::string_view id) {
         const std::size_t size = id.size();
@@ -118,8 +115,18 @@ class IdIndex {
         return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 56);
     }
 
+    // Hashes the bytes of a string and of a view alike, so that finding needs no string.
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view id) const {
+            return std::hash<std::string_view>{}(id);
+        }
+    };
+
     std::vector<Slot> slots_;
-    std::vector<std::pair<std::string, std::uint32_t>> long_;
+    // The ids without a slot: those of kShort bytes or more, and all added once the slots
+    // were half full. A spec may name tens of thousands, so they are hashed, not scanned.
+    std::unordered_map<std::string, std::uint32_t, Hash, std::equal_to<>> long_;
     std::vector<std::string> names_;  // by number
     std::size_t count_ = 0;
 };

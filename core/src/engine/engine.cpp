@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <optional>
-#include <ranges>
 #include <string_view>
+#include <utility>
 
+#include "base/fault.hpp"
 #include "spec/spec.hpp"
 #include "x12/segment.hpp"
 
@@ -15,12 +16,37 @@ namespace {
 constexpr std::uint8_t kMember = 1;
 constexpr std::uint8_t kEnd = 2;
 
+// Lists of loops by key, as offsets (one per key, then one past the last) into one list that
+// holds the loops of each key in ascending order. `key` gives each loop's key, below `keys`.
+void group(std::span<const std::size_t> key, std::size_t keys, std::vector<std::uint32_t>& offsets,
+           std::vector<LoopId>& lists) {
+    std::vector<std::pair<std::size_t, LoopId>> sorted;
+    sorted.reserve(key.size());
+    for (LoopId loop = 0; loop < key.size(); ++loop) {
+        sorted.emplace_back(key[loop], loop);
+    }
+    std::ranges::sort(sorted);
+    offsets.assign(keys + 1, 0);
+    lists.reserve(key.size());
+    auto next = sorted.begin();
+    for (std::size_t at = 0; at < keys; ++at) {
+        offsets[at] = static_cast<std::uint32_t>(lists.size());
+        for (; next != sorted.end() && next->first == at; ++next) {
+            lists.push_back(next->second);
+        }
+    }
+    offsets[keys] = static_cast<std::uint32_t>(lists.size());
+}
+
 }  // namespace
 
 LoopEngine::LoopEngine(const Spec& spec)
     : spec_(&spec), loops_(spec.loops.size()), state_(spec.loops.size()) {
-    for (const LoopDef& def : spec.loops) {
-        ids_.add(def.trigger.segment);
+    const std::size_t loops = spec.loops.size();
+    std::vector<std::size_t> trigger(loops);  // the column of each loop's trigger id
+    for (LoopId loop = 0; loop < loops; ++loop) {
+        const LoopDef& def = spec.loops[loop];
+        trigger[loop] = ids_.add(def.trigger.segment);
         for (const std::string& id : def.segments) {
             ids_.add(id);
         }
@@ -29,7 +55,6 @@ LoopEngine::LoopEngine(const Spec& spec)
         }
     }
     width_ = ids_.size() + 1;
-    const std::size_t loops = spec.loops.size();
     member_.assign(loops * width_, 0);
     for (LoopId loop = 0; loop < loops; ++loop) {
         const LoopDef& def = spec.loops[loop];
@@ -40,74 +65,101 @@ LoopEngine::LoopEngine(const Spec& spec)
             member_[loop * width_ + ids_.find(*def.end)] |= kEnd;
         }
     }
-    // Lists of (parent, id) in row-major order; the parent after the last loop is the roots.
-    child_offsets_.assign((loops + 1) * width_ + 1, 0);
-    for (std::size_t parent = 0; parent <= loops; ++parent) {
-        const std::vector<LoopId>& children =
-            parent < loops ? spec.loops[parent].children : spec.roots;
-        for (std::size_t id = 0; id < width_; ++id) {
-            child_offsets_[parent * width_ + id] = static_cast<std::uint32_t>(child_lists_.size());
-            for (const LoopId child : children) {
-                if (id + 1 < width_ && ids_.find(spec.loops[child].trigger.segment) == id) {
-                    child_lists_.push_back(child);
-                }
-            }
-        }
-    }
-    child_offsets_.back() = static_cast<std::uint32_t>(child_lists_.size());
-    std::size_t deepest = 0;
+    // Children by (parent, id) in row-major order; the parent after the last loop is the roots.
+    std::vector<std::size_t> cell(loops);
     for (LoopId loop = 0; loop < loops; ++loop) {
-        deepest = std::max(deepest, spec.ancestors(loop).size() + 1);
+        cell[loop] = spec.loops[loop].parent.value_or(loops) * width_ + trigger[loop];
+    }
+    group(cell, (loops + 1) * width_, child_offsets_, child_lists_);
+    group(trigger, width_, triggered_offsets_, triggered_);
+    // Parents before children, so that each loop's depth and row can start from its parent's.
+    std::vector<LoopId> order(spec.roots.begin(), spec.roots.end());
+    order.reserve(loops);
+    for (std::size_t at = 0; at < order.size(); ++at) {
+        const std::vector<LoopId>& children = spec.loops[order[at]].children;
+        order.insert(order.end(), children.begin(), children.end());
+    }
+    // A compiled spec has no cycle, so every loop hangs below a root.
+    if (order.size() != loops) {
+        throw InternalFault("a loop of the spec is not below any root");
+    }
+    std::vector<std::size_t> depth(loops, 1);
+    std::size_t deepest = 0;
+    for (const LoopId loop : order) {
+        if (const auto parent = spec.loops[loop].parent) {
+            depth[loop] = depth[*parent] + 1;
+        }
+        deepest = std::max(deepest, depth[loop]);
     }
     stack_.assign(deepest, 0);
     scratch_.reserve(deepest);
     // Closing every open loop and opening a whole chain, then a Placed and a Close.
     events_.assign(2 * deepest + 2, Event::empty(0));
-    steps_.reserve((loops + 1) * width_);
-    for (std::size_t state = 0; state <= loops; ++state) {
-        for (std::size_t id = 0; id < width_; ++id) {
-            steps_.push_back(decide(state, id));
-        }
-    }
+    fill_steps(order, depth);
 }
 
-LoopEngine::Step LoopEngine::decide(std::size_t state, std::size_t id) const {
-    std::vector<LoopId> chain;  // the open loops, root first
-    if (state < loops_) {
-        chain = spec_->ancestors(state);
-        chain.push_back(state);
-    }
-    // best_match takes the first of candidates that all match on the id alone.
-    const auto child = [this](std::span<const LoopId> children, std::size_t keep) {
+void LoopEngine::fill_steps(std::span<const LoopId> order, std::span<const std::size_t> depth) {
+    // A child the table alone can enter: the first of candidates that all match on the id
+    // alone, as best_match would take; Search when a condition may decide.
+    const auto enter = [this](std::span<const LoopId> children, std::size_t keep) {
         const bool plain = std::ranges::all_of(children, [this](LoopId loop) {
             return spec_->loops[loop].trigger.conditions.empty();
         });
         const auto loop = static_cast<std::uint32_t>(children.front());
         return plain ? Step{loop, static_cast<std::uint32_t>(keep), loop, StepKind::Child} : Step{};
     };
-    for (std::size_t position = chain.size(); position > 0; --position) {
-        if (const auto children = candidates(chain[position - 1], id); !children.empty()) {
-            return child(children, position);
+    // The row of a loop is its parent's row with the loop's own children and members laid
+    // over it: a child of an inner open loop wins over anything of an outer one, and a member
+    // of an inner loop over a member of an outer one, but any child wins over any member.
+    // `by_child` marks the cells some child decides, which no member may take.
+    steps_.assign((loops_ + 1) * width_, Step{});
+    std::vector<std::uint8_t> by_child((loops_ + 1) * width_, 0);
+    const std::size_t empty = loops_ * width_;
+    for (std::size_t id = 0; id < width_; ++id) {
+        if (const auto roots = candidates(loops_, id); !roots.empty()) {
+            steps_[empty + id] = enter(roots, 0);
+            by_child[empty + id] = 1;
+        } else if (triggered(id).empty()) {
+            // Recovery opens only loops triggered by the id.
+            steps_[empty + id] = Step{0, 0, 0, StepKind::Unplaced};
         }
     }
-    if (const auto roots = candidates(loops_, id); !roots.empty()) {
-        return child(roots, 0);
-    }
-    for (std::size_t position = chain.size(); position > 0; --position) {
-        const LoopId loop = chain[position - 1];
-        if (const std::uint8_t role = member_[loop * width_ + id]; role != 0) {
-            const bool ends = (role & kEnd) != 0;
+    for (const LoopId loop : order) {
+        const LoopDef& def = spec_->loops[loop];
+        const std::size_t row = loop * width_;
+        const std::size_t above = def.parent.value_or(loops_) * width_;
+        std::copy_n(steps_.begin() + static_cast<std::ptrdiff_t>(above), width_,
+                    steps_.begin() + static_cast<std::ptrdiff_t>(row));
+        std::copy_n(by_child.begin() + static_cast<std::ptrdiff_t>(above), width_,
+                    by_child.begin() + static_cast<std::ptrdiff_t>(row));
+        const std::size_t position = depth[loop];
+        for (const LoopId child : def.children) {
+            const std::size_t id = ids_.find(spec_->loops[child].trigger.segment);
+            // Children sharing a trigger id share one cell, decided once by the first.
+            if (const auto children = candidates(loop, id); children.front() == child) {
+                steps_[row + id] = enter(children, position);
+                by_child[row + id] = 1;
+            }
+        }
+        const auto place = [&](std::string_view segment) {
+            const std::size_t id = ids_.find(segment);
+            if (by_child[row + id] != 0) {
+                return;
+            }
+            const bool ends = (member_[row + id] & kEnd) != 0;
             // An end segment leaves the loop's parent innermost.
-            const std::size_t next = !ends ? loop : position > 1 ? chain[position - 2] : loops_;
-            return {static_cast<std::uint32_t>(loop), static_cast<std::uint32_t>(position),
-                    static_cast<std::uint32_t>(next),
-                    ends ? StepKind::MemberEnd : StepKind::Member};
+            const std::size_t next = ends ? def.parent.value_or(loops_) : loop;
+            steps_[row + id] = {
+                static_cast<std::uint32_t>(loop), static_cast<std::uint32_t>(position),
+                static_cast<std::uint32_t>(next), ends ? StepKind::MemberEnd : StepKind::Member};
+        };
+        for (const std::string& segment : def.segments) {
+            place(segment);
+        }
+        if (def.end) {
+            place(*def.end);
         }
     }
-    // Recovery opens only loops triggered by the id.
-    const bool triggers = std::ranges::any_of(
-        spec_->loops, [&](const LoopDef& def) { return ids_.find(def.trigger.segment) == id; });
-    return triggers ? Step{} : Step{0, 0, 0, StepKind::Unplaced};
 }
 
 std::span<const Event> LoopEngine::feed(const Segment& segment) {
@@ -147,7 +199,7 @@ std::span<const Event> LoopEngine::follow(const Segment& segment, std::size_t id
         return emitted();
     }
     if (kind == StepKind::Search && (place_as_child(segment, id, index) ||
-                                     place_as_member(id, index) || recover(segment, index))) {
+                                     place_as_member(id, index) || recover(segment, id, index))) {
         return emitted();
     }
     emit(Event::unplaced(index));
@@ -200,9 +252,9 @@ bool LoopEngine::place_as_member(std::size_t id, std::uint64_t index) {
     return false;
 }
 
-bool LoopEngine::recover(const Segment& segment, std::uint64_t index) {
-    const std::optional<LoopId> chosen =
-        spec_->best_match(std::views::iota(LoopId{0}, spec_->loops.size()), segment);
+bool LoopEngine::recover(const Segment& segment, std::size_t id, std::uint64_t index) {
+    // A loop that another id triggers cannot match.
+    const std::optional<LoopId> chosen = spec_->best_match(triggered(id), segment);
     if (!chosen) {
         return false;
     }
@@ -213,14 +265,15 @@ bool LoopEngine::recover(const Segment& segment, std::uint64_t index) {
         scratch_.push_back(*up);
     }
     // The deepest ancestor that is open; everything above it is left, and the ancestors below
-    // it are opened.
+    // it are opened. The open loops are a chain from a root, so an open ancestor can only
+    // stand at its own depth in the stack: the one `depth` steps up from the parent has
+    // scratch_.size() - depth loops above it, itself included.
     std::size_t keep = 0;
     std::size_t missing = scratch_.size();
     for (std::size_t depth = 0; depth < scratch_.size(); ++depth) {
-        const std::span<const LoopId> opened = stack();
-        const auto found = std::ranges::find(opened, scratch_[depth]);
-        if (found != opened.end()) {
-            keep = static_cast<std::size_t>(found - opened.begin()) + 1;
+        const std::size_t at = scratch_.size() - depth;
+        if (at <= depth_ && stack_[at - 1] == scratch_[depth]) {
+            keep = at;
             missing = depth;
             break;
         }

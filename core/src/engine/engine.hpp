@@ -151,15 +151,21 @@ class LoopEngine {
     // the column of the segment's id.
     bool place_as_child(const Segment& segment, std::size_t id, std::uint64_t index);
     bool place_as_member(std::size_t id, std::uint64_t index);
-    bool recover(const Segment& segment, std::uint64_t index);
-    // The step for `id` with the loop `state` innermost (loops.size() for an empty stack).
-    Step decide(std::size_t state, std::size_t id) const;
+    bool recover(const Segment& segment, std::size_t id, std::uint64_t index);
+    // Fills steps_ row by row, each loop after its parent as in `order`; `depth` gives the
+    // number of open loops with each loop innermost, by LoopId.
+    void fill_steps(std::span<const LoopId> order, std::span<const std::size_t> depth);
     // The children of `parent` (the roots for loops.size()) whose trigger has the id numbered
     // `id`, ascending.
     std::span<const LoopId> candidates(std::size_t parent, std::size_t id) const {
         const std::size_t at = parent * width_ + id;
         return {child_lists_.data() + child_offsets_[at],
                 child_offsets_[at + 1] - child_offsets_[at]};
+    }
+    // Every loop whose trigger has the id numbered `id`, ascending.
+    std::span<const LoopId> triggered(std::size_t id) const {
+        return {triggered_.data() + triggered_offsets_[id],
+                triggered_offsets_[id + 1] - triggered_offsets_[id]};
     }
 
     const Spec* spec_;
@@ -170,6 +176,8 @@ class LoopEngine {
     std::size_t loops_ = 0;  // the state of an empty stack
     std::vector<std::uint32_t> child_offsets_;
     std::vector<LoopId> child_lists_;
+    std::vector<std::uint32_t> triggered_offsets_;  // per id, into triggered_
+    std::vector<LoopId> triggered_;
     std::vector<std::uint8_t> member_;  // per loop and id: kMember, kEnd
     // Per innermost loop (then the empty stack) and id. The open loops are always the chain
     // from a root down to the innermost one, so it stands for the whole stack.
