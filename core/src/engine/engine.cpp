@@ -95,10 +95,10 @@ LoopEngine::LoopEngine(const Spec& spec)
     scratch_.reserve(deepest);
     // Closing every open loop and opening a whole chain, then a Placed and a Close.
     events_.assign(2 * deepest + 2, Event::empty(0));
-    fill_steps(order, depth);
+    fill_moves(order, depth);
 }
 
-void LoopEngine::fill_steps(std::span<const LoopId> order, std::span<const std::size_t> depth) {
+void LoopEngine::fill_moves(std::span<const LoopId> order, std::span<const std::size_t> depth) {
     // A child the table alone can enter: the first of candidates that all match on the id
     // alone, as best_match would take; Search when a condition may decide.
     const auto enter = [this](std::span<const LoopId> children, std::size_t keep) {
@@ -106,30 +106,30 @@ void LoopEngine::fill_steps(std::span<const LoopId> order, std::span<const std::
             return spec_->loops[loop].trigger.conditions.empty();
         });
         const auto loop = static_cast<std::uint32_t>(children.front());
-        return plain ? Step{loop, static_cast<std::uint32_t>(keep), loop, StepKind::Child} : Step{};
+        return plain ? Move{loop, static_cast<std::uint32_t>(keep), loop, MoveKind::Child} : Move{};
     };
     // The row of a loop is its parent's row with the loop's own children and members laid
     // over it: a child of an inner open loop wins over anything of an outer one, and a member
     // of an inner loop over a member of an outer one, but any child wins over any member.
     // `by_child` marks the cells some child decides, which no member may take.
-    steps_.assign((loops_ + 1) * width_, Step{});
+    moves_.assign((loops_ + 1) * width_, Move{});
     std::vector<std::uint8_t> by_child((loops_ + 1) * width_, 0);
     const std::size_t empty = loops_ * width_;
     for (std::size_t id = 0; id < width_; ++id) {
         if (const auto roots = candidates(loops_, id); !roots.empty()) {
-            steps_[empty + id] = enter(roots, 0);
+            moves_[empty + id] = enter(roots, 0);
             by_child[empty + id] = 1;
         } else if (triggered(id).empty()) {
             // Recovery opens only loops triggered by the id.
-            steps_[empty + id] = Step{0, 0, 0, StepKind::Unplaced};
+            moves_[empty + id] = Move{0, 0, 0, MoveKind::Unplaced};
         }
     }
     for (const LoopId loop : order) {
         const LoopDef& def = spec_->loops[loop];
         const std::size_t row = loop * width_;
         const std::size_t above = def.parent.value_or(loops_) * width_;
-        std::copy_n(steps_.begin() + static_cast<std::ptrdiff_t>(above), width_,
-                    steps_.begin() + static_cast<std::ptrdiff_t>(row));
+        std::copy_n(moves_.begin() + static_cast<std::ptrdiff_t>(above), width_,
+                    moves_.begin() + static_cast<std::ptrdiff_t>(row));
         std::copy_n(by_child.begin() + static_cast<std::ptrdiff_t>(above), width_,
                     by_child.begin() + static_cast<std::ptrdiff_t>(row));
         const std::size_t position = depth[loop];
@@ -137,7 +137,7 @@ void LoopEngine::fill_steps(std::span<const LoopId> order, std::span<const std::
             const std::size_t id = ids_.find(spec_->loops[child].trigger.segment);
             // Children sharing a trigger id share one cell, decided once by the first.
             if (const auto children = candidates(loop, id); children.front() == child) {
-                steps_[row + id] = enter(children, position);
+                moves_[row + id] = enter(children, position);
                 by_child[row + id] = 1;
             }
         }
@@ -149,9 +149,9 @@ void LoopEngine::fill_steps(std::span<const LoopId> order, std::span<const std::
             const bool ends = (member_[row + id] & kEnd) != 0;
             // An end segment leaves the loop's parent innermost.
             const std::size_t next = ends ? def.parent.value_or(loops_) : loop;
-            steps_[row + id] = {
+            moves_[row + id] = {
                 static_cast<std::uint32_t>(loop), static_cast<std::uint32_t>(position),
-                static_cast<std::uint32_t>(next), ends ? StepKind::MemberEnd : StepKind::Member};
+                static_cast<std::uint32_t>(next), ends ? MoveKind::MemberEnd : MoveKind::Member};
         };
         for (const std::string& segment : def.segments) {
             place(segment);
@@ -170,27 +170,31 @@ std::span<const Event> LoopEngine::feed(const Segment& segment, std::uint32_t fo
     count_ = 0;
     // A spec names no empty id, so a frame with an empty id is never a member.
     const std::size_t id = std::min<std::size_t>(found, width_ - 1);
-    const Step step = steps_[state_ * width_ + id];
-    if (step.kind > StepKind::Child) [[unlikely]] {
-        const std::span<const Event> events = follow(segment, id, step.kind);
+    const Move move = moves_[state_ * width_ + id];
+    if (move.kind > MoveKind::Child) [[unlikely]] {
+        const std::span<const Event> events = search(segment, id, move.kind);
         settle();
         return events;
     }
     // Every loop that closes lies below `keep` on the stack, whatever the kind.
-    close_down_to(step.keep);
+    close_down_to(move.keep);
     const std::uint64_t index = segment.index();
-    if (step.kind == StepKind::Child) {
-        open(step.loop, index, false);
+    if (move.kind == MoveKind::Child) {
+        open(move.loop, index, false);
     }
-    emit(Event::placed(step.loop, index));
-    if (step.kind == StepKind::MemberEnd) {
-        close_down_to(step.keep - 1);
+    emit(Event::placed(move.loop, index));
+    if (move.kind == MoveKind::MemberEnd) {
+        close_down_to(move.keep - 1);
     }
-    state_ = step.next;
+    state_ = move.next;
     return emitted();
 }
 
-std::span<const Event> LoopEngine::follow(const Segment& segment, std::size_t id, StepKind kind) {
+void LoopEngine::overflow(const char* what) {
+    throw InternalFault(std::string("the loop engine's ") + what + " outgrew the deepest chain");
+}
+
+std::span<const Event> LoopEngine::search(const Segment& segment, std::size_t id, MoveKind kind) {
     const std::uint64_t index = segment.index();
     // Nothing but whitespace between two terminators, or after the last one, wherever it
     // stands: the open loops stay open.
@@ -198,7 +202,7 @@ std::span<const Event> LoopEngine::follow(const Segment& segment, std::size_t id
         emit(Event::empty(index));
         return emitted();
     }
-    if (kind == StepKind::Search && (place_as_child(segment, id, index) ||
+    if (kind == MoveKind::Search && (place_as_child(segment, id, index) ||
                                      place_as_member(id, index) || recover(segment, id, index))) {
         return emitted();
     }

@@ -94,10 +94,10 @@ class LoopEngine {
     // The same, with the number of the segment's id in ids() already known to the caller; any
     // number from ids().size() on stands for an id the engine does not know.
     std::span<const Event> feed(const Segment& segment, std::uint32_t id);
-    // Starts loading the step of a segment to come whose id has number `id`, so that feeding
+    // Starts loading the move of a segment to come whose id has number `id`, so that feeding
     // it does not wait for memory that the work in between may have evicted.
     void expect(std::uint32_t id) const {
-        __builtin_prefetch(&steps_[state_ * width_ + std::min<std::size_t>(id, width_ - 1)]);
+        __builtin_prefetch(&moves_[state_ * width_ + std::min<std::size_t>(id, width_ - 1)]);
     }
     // At the end of the input: closes every open loop, innermost first. The engine can then
     // take a new input.
@@ -112,17 +112,17 @@ class LoopEngine {
     // What feed does with an id while a given loop is innermost, when the stack and the id
     // alone decide it; Search when element values or recovery may.
     // The kinds that place by the table alone come first.
-    enum class StepKind : std::uint8_t { Member, MemberEnd, Child, Search, Unplaced };
+    enum class MoveKind : std::uint8_t { Member, MemberEnd, Child, Search, Unplaced };
     // Kept small, so that the rows of the loops a file uses stay in cache.
-    struct Step {
+    struct Move {
         std::uint32_t loop = 0;  // entered or placed in
         std::uint32_t keep = 0;  // loops left open before the loop is entered or placed in
         std::uint32_t next = 0;  // the state afterwards, for the kinds that place
-        StepKind kind = StepKind::Search;
+        MoveKind kind = MoveKind::Search;
     };
 
-    // What feed does with a step the table leaves open; `id` is the column of the segment's id.
-    std::span<const Event> follow(const Segment& segment, std::size_t id, StepKind kind);
+    // What feed does with a move the table leaves open; `id` is the column of the segment's id.
+    std::span<const Event> search(const Segment& segment, std::size_t id, MoveKind kind);
     // Pops and records a Close while more than `keep` loops are open.
     void close_down_to(std::size_t keep) {
         while (depth_ > keep) {
@@ -130,14 +130,25 @@ class LoopEngine {
             emit(Event::close(stack_[depth_]));
         }
     }
-    // Brings state_ in line with the stack after a step the table did not decide.
+    // Brings state_ in line with the stack after a move the table did not decide.
     void settle() { state_ = depth_ == 0 ? loops_ : stack_[depth_ - 1]; }
-    void emit(const Event& event) { events_[count_++] = event; }
+    // Both lists are sized for the longest chain of loops; a write past that would be a
+    // fault of the engine, reported rather than made.
+    void emit(const Event& event) {
+        if (count_ == events_.size()) [[unlikely]] {
+            overflow("events");
+        }
+        events_[count_++] = event;
+    }
     std::span<const Event> emitted() const { return {events_.data(), count_}; }
     void open(LoopId loop, std::uint64_t segment, bool implicit) {
+        if (depth_ == stack_.size()) [[unlikely]] {
+            overflow("open loops");
+        }
         stack_[depth_++] = loop;
         emit(Event::open(loop, segment, implicit));
     }
+    [[noreturn]] [[gnu::cold]] static void overflow(const char* what);
     // Keeps `keep` loops open, then opens `loop` by its own trigger and places the segment.
     void enter(LoopId loop, std::uint64_t segment, std::size_t keep) {
         close_down_to(keep);
@@ -146,15 +157,15 @@ class LoopEngine {
     }
     // Keeps `keep` loops open and places the segment in the innermost, which `ends` closes.
     void place(std::uint64_t segment, std::size_t keep, bool ends);
-    // The steps of feed after the empty frame, each true when it placed the segment: a child
+    // The stages of feed after the empty frame, each true when it placed the segment: a child
     // of an open loop or a root, a member or end of an open loop, implicit recovery. `id` is
     // the column of the segment's id.
     bool place_as_child(const Segment& segment, std::size_t id, std::uint64_t index);
     bool place_as_member(std::size_t id, std::uint64_t index);
     bool recover(const Segment& segment, std::size_t id, std::uint64_t index);
-    // Fills steps_ row by row, each loop after its parent as in `order`; `depth` gives the
+    // Fills moves_ row by row, each loop after its parent as in `order`; `depth` gives the
     // number of open loops with each loop innermost, by LoopId.
-    void fill_steps(std::span<const LoopId> order, std::span<const std::size_t> depth);
+    void fill_moves(std::span<const LoopId> order, std::span<const std::size_t> depth);
     // The children of `parent` (the roots for loops.size()) whose trigger has the id numbered
     // `id`, ascending.
     std::span<const LoopId> candidates(std::size_t parent, std::size_t id) const {
@@ -181,12 +192,12 @@ class LoopEngine {
     std::vector<std::uint8_t> member_;  // per loop and id: kMember, kEnd
     // Per innermost loop (then the empty stack) and id. The open loops are always the chain
     // from a root down to the innermost one, so it stands for the whole stack.
-    std::vector<Step> steps_;
+    std::vector<Move> moves_;
     // The open loops in [0, depth_) and this call's events in [0, count_). Both are sized
     // for the longest chain of loops, which bounds what one call can open and close.
     std::vector<LoopId> stack_;
     std::size_t depth_ = 0;
-    // The row of steps_ for the current stack: its innermost loop, or loops_ when empty.
+    // The row of moves_ for the current stack: its innermost loop, or loops_ when empty.
     std::size_t state_ = 0;
     std::vector<Event> events_;
     std::size_t count_ = 0;
