@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <random>
@@ -89,6 +90,12 @@ TEST(Bytes, WordMatchesMarkExactlyTheEqualBytes) {
             }
         }
         ASSERT_EQ(bytes::matches(w, bytes::repeated(target)), expected) << std::hex << w;
+        // The first match alone is exact: the lowest bit set is that of matches.
+        const Word first = bytes::first_match(w, bytes::repeated(target));
+        ASSERT_EQ(first == 0, expected == 0) << std::hex << w;
+        if (expected != 0) {
+            ASSERT_EQ(std::countr_zero(first), std::countr_zero(expected)) << std::hex << w;
+        }
     }
 }
 

@@ -82,6 +82,14 @@ constexpr Word matches(Word w, Word pattern) {
     return zero_bytes(w ^ pattern);
 }
 
+// The high bit of the lowest byte of `w` equal to the byte repeated in `pattern`, with bits of
+// higher bytes that may be wrong; enough for the position of the first match, and cheaper than
+// matches, since a borrow only carries upward from the first match.
+constexpr Word first_match(Word w, Word pattern) {
+    const Word x = w ^ pattern;
+    return (x - repeated(1)) & ~x & repeated(0x80);
+}
+
 // Whether all eight bytes are ASCII digits.
 constexpr bool all_digits(Word w) {
     const Word high = repeated(0xF0);

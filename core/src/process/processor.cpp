@@ -28,17 +28,15 @@ void append(std::vector<Diagnostic>& out, std::span<const Diagnostic> diagnostic
 Processor::Processor(std::shared_ptr<const Spec> spec, const Delimiters& delimiters)
     : engine_(*spec), checker_(*spec, delimiters), projector_(std::move(spec), delimiters) {}
 
+template <bool Expect>
 inline std::span<const Event> Processor::step(const Segment& segment, std::uint32_t engine_id,
-                                              std::uint32_t projector_id,
-                                              std::optional<std::uint32_t> next,
+                                              std::uint32_t projector_id, std::uint32_t next,
                                               std::vector<Diagnostic>& out) {
     const std::span<const Event> events = engine_.feed(segment, engine_id);
 #if !defined(REMITRAX_ABLATION_ENGINE_EXPECT)
-    if (next) {
-        engine_.expect(*next);
+    if constexpr (Expect) {
+        engine_.expect(next);
     }
-#else
-    static_cast<void>(next);
 #endif
     append(out, checker_.on(segment, events));
     append(out, projector_.on(segment, events, projector_id));
@@ -49,8 +47,8 @@ const Output& Processor::feed(const Segment& segment) {
     output_.events.clear();
     output_.diagnostics.clear();
     const std::span<const Event> events =
-        step(segment, engine_.ids().find(segment.id()), projector_.ids().find(segment.id()),
-             std::nullopt, output_.diagnostics);
+        step<false>(segment, engine_.ids().find(segment.id()), projector_.ids().find(segment.id()),
+                    0, output_.diagnostics);
     output_.events.assign(events.begin(), events.end());
     return output_;
 }
@@ -128,7 +126,7 @@ Numbered<Number> number_segment_ids(const Document& document, const IdIndex& ids
         // id's key comes from the same word.
         if (body.size() >= 8 && plain) {
             const bytes::Word word = bytes::load<bytes::Word>(body.data());
-            if (const bytes::Word hits = bytes::matches(word, separators); hits != 0) {
+            if (const bytes::Word hits = bytes::first_match(word, separators); hits != 0) {
                 const auto size = static_cast<std::size_t>(std::countr_zero(hits)) / 8;
                 number = ids.find_short(body.substr(0, size), word);
             } else {
@@ -170,10 +168,13 @@ RunResult Processor::run_numbered(Processor& processor, const Document& document
     Segment segment;
     for (std::size_t i = 0; i < numbers.size(); ++i) {
         segment.reparse(i, document.frame_at(i), document.delimiters());
-        const std::optional<std::uint32_t> next =
-            i + 1 < numbers.size() ? std::optional<std::uint32_t>(numbers[i + 1]) : std::nullopt;
-        processor.step(segment, numbers[i], processor.projector_ids_[numbers[i]], next,
-                       result.diagnostics);
+        if (i + 1 < numbers.size()) {
+            processor.step<true>(segment, numbers[i], processor.projector_ids_[numbers[i]],
+                                 numbers[i + 1], result.diagnostics);
+        } else {
+            processor.step<false>(segment, numbers[i], processor.projector_ids_[numbers[i]], 0,
+                                  result.diagnostics);
+        }
     }
     append(result.diagnostics, processor.finish().diagnostics);
     result.tables = processor.take_tables();

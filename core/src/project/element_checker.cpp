@@ -35,10 +35,6 @@ ElementChecker::ElementChecker(std::span<const SegmentPlan* const> plans, char c
     kept_.resize(most);
 }
 
-void ElementChecker::out_of_range(std::uint32_t slot) {
-    throw InternalFault("kept value slot " + std::to_string(slot) + " is out of range");
-}
-
 ElementChecker::ValueCheck ElementChecker::value_check(std::uint64_t position,
                                                        const ElementDef& def, ColumnType type,
                                                        const CodeSet& codes, bool keep,
@@ -231,14 +227,10 @@ void ElementChecker::refuse_value(const Segment& segment, std::uint64_t index,
     }
 }
 
-void ElementChecker::check(const Segment& segment, std::uint32_t id, std::uint64_t index,
-                           Findings& findings) {
+void ElementChecker::check_segment(const Segment& segment, const SegmentChecks& checks,
+                                   std::uint64_t index, Findings& findings) {
     ++stamp_;
-    if (id >= checks_.size() || !checks_[id]) {
-        return;
-    }
     findings_ = &findings;
-    const SegmentChecks& checks = *checks_[id];
     const auto elements = segment.elements();
     const std::string_view raw = segment.raw();
     std::uint32_t next = checks.elements_begin;

@@ -26,8 +26,12 @@ class ElementChecker {
     ElementChecker(std::span<const SegmentPlan* const> plans, char component_separator);
 
     // Checks a placed segment by the plan of its id number, reporting to `findings`. Keeps
-    // the values its plan keeps, valid until the next check.
-    void check(const Segment& segment, std::uint32_t id, std::uint64_t index, Findings& findings);
+    // the values its plan keeps, valid until the next check of a segment with a plan.
+    void check(const Segment& segment, std::uint32_t id, std::uint64_t index, Findings& findings) {
+        if (id < checks_.size() && checks_[id]) {
+            check_segment(segment, *checks_[id], index, findings);
+        }
+    }
 
     // A value kept by the checks, in plain words rather than a Cell: a Decimal is written as two
     // halves and read back as the same two halves, so neither side waits on a wider access to
@@ -39,12 +43,10 @@ class ElementChecker {
         std::uint64_t stamp = 0;
         Kind kind = Kind::Null;
     };
-    // What the last check kept in `slot`; null when it kept nothing there (an empty value).
-    // Bytes are kept without their text, which a column reads again from the segment.
+    // What the last check kept in `slot`, a slot of its plan; null when it kept nothing
+    // there (an empty value). Bytes are kept without their text, which a column reads again
+    // from the segment.
     const Kept* kept(std::uint32_t slot) const {
-        if (slot >= kept_.size()) [[unlikely]] {
-            out_of_range(slot);
-        }
         const Kept& value = kept_[slot];
         return value.stamp == stamp_ ? &value : nullptr;
     }
@@ -80,6 +82,8 @@ class ElementChecker {
     static ValueCheck value_check(std::uint64_t position, const ElementDef& def, ColumnType type,
                                   const CodeSet& codes, bool keep, std::uint32_t slot);
     SegmentChecks compile(const SegmentPlan& plan);
+    void check_segment(const Segment& segment, const SegmentChecks& checks, std::uint64_t index,
+                       Findings& findings);
 
     enum class Finding : std::uint8_t { Missing, Type, Length, Code };
     // Reports what the check of one value found; kept apart from the checks, which rarely
@@ -105,7 +109,6 @@ class ElementChecker {
                                                       std::optional<std::uint64_t> component,
                                                       const ValueCheck& check,
                                                       std::string_view text);
-    [[noreturn]] [[gnu::cold]] static void out_of_range(std::uint32_t slot);
 
     std::vector<std::optional<SegmentChecks>> checks_;  // by id number; none without a plan
     std::vector<ElementCheck> element_checks_;

@@ -144,14 +144,26 @@ RowBuilder::ColumnRead RowBuilder::column_read(TableIndex table, std::size_t col
         read.kind = ColumnRead::Kind::Group;
         read.element = member.offset;
         read.component = member.component;
-        // The positions the plan defines, not every position up to the highest: a spec may
-        // define one element far out.
-        if (plan != nullptr) {
+        // Only the positions the plan defines count: a spec may define one element far out,
+        // so a wide spread of them is kept as pairs rather than one entry per position.
+        if (plan != nullptr && !plan->elements.empty()) {
+            const std::uint64_t first = plan->elements.front().position;
+            const std::uint64_t last = plan->elements.back().position;
+            const bool direct = last - first < group_span;
+            read.group_first = first;
+            if (direct) {
+                read.group_slots.assign(last - first + 1, no_slot);
+            }
             for (const ElementPlan& defined : plan->elements) {
                 const std::uint32_t slot =
                     plan->slot_of(defined.position, member.component, read.type);
-                if (slot != no_slot) {
-                    read.group_slots.emplace_back(defined.position, slot);
+                if (slot == no_slot) {
+                    continue;
+                }
+                if (direct) {
+                    read.group_slots[defined.position - first] = slot;
+                } else {
+                    read.group_sparse.emplace_back(defined.position, slot);
                 }
             }
         }
@@ -206,13 +218,17 @@ void RowBuilder::build_routes(const Plans& plans, std::span<const SegmentPlan* c
     }
 }
 
-const RowBuilder::Route& RowBuilder::route(std::uint32_t id, LoopId loop) const {
-    const std::size_t loops = spec_->loops.size();
-    if (id >= ids_ || loop >= loops) [[unlikely]] {
-        throw InternalFault("no route for segment id number " + std::to_string(id) + " in loop " +
-                            std::to_string(loop));
+std::uint32_t RowBuilder::group_slot(const ColumnRead& read, std::uint64_t position) {
+    if (!read.group_sparse.empty()) {
+        const auto found =
+            std::ranges::lower_bound(read.group_sparse, position, std::less<>{},
+                                     &std::pair<std::uint64_t, std::uint32_t>::first);
+        return found != read.group_sparse.end() && found->first == position ? found->second
+                                                                            : no_slot;
     }
-    return routes_[id * loops + loop];
+    const std::uint64_t at = position - read.group_first;
+    return position >= read.group_first && at < read.group_slots.size() ? read.group_slots[at]
+                                                                        : no_slot;
 }
 
 void RowBuilder::opened(LoopId loop, std::uint64_t index) {
@@ -323,11 +339,7 @@ inline void RowBuilder::read_into(const ColumnRead& read, const Segment& segment
                 sink.null();
                 return;
             }
-            const auto found =
-                std::ranges::lower_bound(read.group_slots, element, std::less<>{},
-                                         &std::pair<std::uint64_t, std::uint32_t>::first);
-            slot = found != read.group_slots.end() && found->first == element ? found->second
-                                                                              : no_slot;
+            slot = group_slot(read, element);
             break;
         }
     }

@@ -67,6 +67,9 @@ class RowBuilder {
     const std::vector<TableState>& tables() const { return tables_; }
 
   private:
+    // The widest spread of defined positions a group column indexes directly.
+    static constexpr std::uint64_t group_span = 4096;
+
     // How one column of a row reads its value from a segment, resolved once from the spec and
     // the plans so that filling a row follows no pointers into the spec.
     struct ColumnRead {
@@ -81,9 +84,13 @@ class RowBuilder {
         Kind kind = Kind::Element;
         // The conditions equal those of the read before in the same route.
         bool same_conditions = false;
-        // For a group column: the kept value's slot by element position, for the positions
-        // the plan defines and keeps, ascending; any other position is parsed from its text.
-        std::vector<std::pair<std::uint64_t, std::uint32_t>> group_slots;
+        // For a group column, the kept values' slots by element position: group_slots[p -
+        // group_first] for the positions up to the last the plan defines, no_slot for the
+        // others, which are parsed from their text. When the defined positions spread wider
+        // than group_span, the pairs of position and slot, ascending, in group_sparse instead.
+        std::uint64_t group_first = 0;
+        std::vector<std::uint32_t> group_slots;
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> group_sparse;
     };
     // What a placed segment of one id does in one loop: the loop-anchored columns it may
     // fill, then the segment-anchored tables it makes rows of, as ranges of the lists below.
@@ -96,7 +103,13 @@ class RowBuilder {
 
     ColumnRead column_read(TableIndex table, std::size_t column, const SegmentPlan* plan) const;
     void build_routes(const Plans& plans, std::span<const SegmentPlan* const> plan_of);
-    const Route& route(std::uint32_t id, LoopId loop) const;
+    // The route of a segment id number in a loop; both come from this builder's numbering and
+    // the engine, so they are in range.
+    const Route& route(std::uint32_t id, LoopId loop) const {
+        return routes_[id * spec_->loops.size() + loop];
+    }
+    // The slot of a group column's value at element `position`, or no_slot.
+    static std::uint32_t group_slot(const ColumnRead& read, std::uint64_t position);
     // Starts a loop-anchored row of `table`, opened at segment `index`.
     void start_row(TableIndex table, std::uint64_t index);
     // The ancestors' open row numbers of a row of `table` started now.
