@@ -20,8 +20,7 @@ ROOT = pathlib.Path(__file__).resolve().parents[1]
 # The CMake beside the interpreter (a virtualenv's), else the one on the PATH.
 CMAKE = str(pathlib.Path(sys.executable).with_name("cmake")) if pathlib.Path(
     sys.executable).with_name("cmake").exists() else shutil.which("cmake")
-TRICKS = ["SIMD", "INDEX_BLOCKS", "SPLIT_BLOCKS", "COLUMN_PREFETCH", "CODE_KEYS",
-          "WORD_VALUES", "ID_WORDS", "ENGINE_EXPECT"]
+TRICKS = ["SIMD", "INDEX_BLOCKS", "SPLIT_BLOCKS", "CODE_KEYS", "WORD_VALUES", "ID_WORDS"]
 
 
 def build(name, trick):

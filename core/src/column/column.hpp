@@ -113,7 +113,6 @@ struct ColumnData {
         switch (values.index()) {
             case 0: {
                 auto& offsets = std::get_if<Binary>(&values)->offsets;
-                prefetch_end(offsets);
                 offsets.push_back(offsets.empty() ? 0 : offsets.back());
                 break;
             }
@@ -133,23 +132,6 @@ struct ColumnData {
         set_validity(false);
     }
 
-    // How far past a buffer's end an append asks for memory ahead of its use.
-    static constexpr std::uintptr_t prefetch_distance = 512;
-
-    // Asks for the memory a few appends past the end of `buffer` ahead of time. A table
-    // appends to many columns in turn, too many streams for the hardware to foresee, and
-    // a store to a line not yet cached would otherwise wait for it.
-    template <class T>
-    static void prefetch_end(const std::vector<T>& buffer) {
-#if defined(REMITRAX_ABLATION_COLUMN_PREFETCH)
-        static_cast<void>(buffer);
-#else
-        // The address may lie past the allocation: a prefetch never faults.
-        const auto end = reinterpret_cast<std::uintptr_t>(buffer.data() + buffer.size());
-        __builtin_prefetch(reinterpret_cast<const void*>(end + prefetch_distance), 1);
-#endif
-    }
-
     // Typed appends for a filler that builds values of the column's own kind. A value of
     // another kind is a fault and throws InternalFault, the column unchanged.
     void push_int(std::int64_t value) { push_fixed<Int64>(value); }
@@ -164,8 +146,6 @@ struct ColumnData {
             bytes.size() > kMaxData - std::min(binary->data.size(), kMaxData)) {
             return false;
         }
-        prefetch_end(binary->data);
-        prefetch_end(binary->offsets);
         binary->data.insert(binary->data.end(), bytes.begin(), bytes.end());
         binary->offsets.push_back(static_cast<std::int32_t>(binary->data.size()));
         set_validity(true);
@@ -197,7 +177,6 @@ struct ColumnData {
         if (kind == nullptr) [[unlikely]] {
             wrong_kind();
         }
-        prefetch_end(kind->values);
         kind->values.push_back(value);
         set_validity(true);
     }
@@ -206,7 +185,6 @@ struct ColumnData {
 
     template <class T>
     static void push_zero(std::vector<T>& buffer) {
-        prefetch_end(buffer);
         buffer.push_back(T{});
     }
 

@@ -94,11 +94,6 @@ class LoopEngine {
     // The same, with the number of the segment's id in ids() already known to the caller; any
     // number from ids().size() on stands for an id the engine does not know.
     std::span<const Event> feed(const Segment& segment, std::uint32_t id);
-    // Starts loading the move of a segment to come whose id has number `id`, so that feeding
-    // it does not wait for memory that the work in between may have evicted.
-    void expect(std::uint32_t id) const {
-        __builtin_prefetch(&moves_[state_ * width_ + std::min<std::size_t>(id, width_ - 1)]);
-    }
     // At the end of the input: closes every open loop, innermost first. The engine can then
     // take a new input.
     std::span<const Event> close_all();

@@ -28,16 +28,10 @@ void append(std::vector<Diagnostic>& out, std::span<const Diagnostic> diagnostic
 Processor::Processor(std::shared_ptr<const Spec> spec, const Delimiters& delimiters)
     : engine_(*spec), checker_(*spec, delimiters), projector_(std::move(spec), delimiters) {}
 
-template <bool Expect>
 inline std::span<const Event> Processor::step(const Segment& segment, std::uint32_t engine_id,
-                                              std::uint32_t projector_id, std::uint32_t next,
+                                              std::uint32_t projector_id,
                                               std::vector<Diagnostic>& out) {
     const std::span<const Event> events = engine_.feed(segment, engine_id);
-#if !defined(REMITRAX_ABLATION_ENGINE_EXPECT)
-    if constexpr (Expect) {
-        engine_.expect(next);
-    }
-#endif
     append(out, checker_.on(segment, events));
     append(out, projector_.on(segment, events, projector_id));
     return events;
@@ -47,8 +41,8 @@ const Output& Processor::feed(const Segment& segment) {
     output_.events.clear();
     output_.diagnostics.clear();
     const std::span<const Event> events =
-        step<false>(segment, engine_.ids().find(segment.id()), projector_.ids().find(segment.id()),
-                    0, output_.diagnostics);
+        step(segment, engine_.ids().find(segment.id()), projector_.ids().find(segment.id()),
+             output_.diagnostics);
     output_.events.assign(events.begin(), events.end());
     return output_;
 }
@@ -115,9 +109,10 @@ Numbered<Number> number_segment_ids(const Document& document, const IdIndex& ids
                          std::vector<std::uint64_t>(ids.size() + 1, 0)};
     const std::string_view input = document.bytes();
     const Delimiters& delimiters = document.delimiters();
-    const bytes::Word separators = bytes::repeated(static_cast<unsigned char>(delimiters.element));
+    [[maybe_unused]] const bytes::Word separators =
+        bytes::repeated(static_cast<unsigned char>(delimiters.element));
     const std::vector<Body>& index = document.index();
-    const bool plain = !delimiters.release;
+    [[maybe_unused]] const bool plain = !delimiters.release;
     for (std::size_t i = 0; i < index.size(); ++i) {
         const std::string_view body(input.data() + index[i].start, index[i].end - index[i].start);
         std::uint32_t number = IdIndex::unknown;
@@ -168,13 +163,8 @@ RunResult Processor::run_numbered(Processor& processor, const Document& document
     Segment segment;
     for (std::size_t i = 0; i < numbers.size(); ++i) {
         segment.reparse(i, document.frame_at(i), document.delimiters());
-        if (i + 1 < numbers.size()) {
-            processor.step<true>(segment, numbers[i], processor.projector_ids_[numbers[i]],
-                                 numbers[i + 1], result.diagnostics);
-        } else {
-            processor.step<false>(segment, numbers[i], processor.projector_ids_[numbers[i]], 0,
-                                  result.diagnostics);
-        }
+        processor.step(segment, numbers[i], processor.projector_ids_[numbers[i]],
+                       result.diagnostics);
     }
     append(result.diagnostics, processor.finish().diagnostics);
     result.tables = processor.take_tables();

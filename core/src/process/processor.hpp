@@ -50,13 +50,9 @@ class Processor {
   private:
     // One segment through the engine, the checker and the projector, always in that order,
     // with the numbers of its id in the engine's and in the projector's ids; the findings of
-    // the step are appended to `out`. With Expect, `next` is the engine's number of the next
-    // segment's id, and the engine starts loading what that segment needs. The events are
-    // valid until the next step.
-    template <bool Expect>
+    // the step are appended to `out`. The events are valid until the next step.
     std::span<const Event> step(const Segment& segment, std::uint32_t engine_id,
-                                std::uint32_t projector_id, std::uint32_t next,
-                                std::vector<Diagnostic>& out);
+                                std::uint32_t projector_id, std::vector<Diagnostic>& out);
 
     // The ids a whole-document run numbers: the engine's first, so that their numbers are
     // those of the engine, then the projector's, then each table's anchor ids. Fills
