@@ -1,5 +1,6 @@
 """The extension module's start-up: its names, its docstring and its exception types."""
 
+import subprocess
 import sys
 
 import pytest
@@ -62,6 +63,13 @@ def test_exception_types(name, doc):
     with pytest.raises(ValueError, match="^what went wrong$") as caught:
         raise exc("what went wrong")
     assert caught.value.args == ("what went wrong",)
+
+
+def test_the_entry_point_is_the_only_exported_symbol():
+    listed = subprocess.run(
+        ["nm", "-D", "--defined-only", _core.__file__], capture_output=True, text=True, check=True
+    )
+    assert [line.split()[-1] for line in listed.stdout.splitlines()] == ["PyInit__core"]
 
 
 def test_second_import_adds_the_same_exception_types():
