@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "native.hpp"
+#include "python.hpp"
 
 namespace remitrax::binding {
 

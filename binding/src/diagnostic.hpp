@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "diagnostic/diagnostic.hpp"
-#include "native.hpp"
+#include "python.hpp"
 
 namespace remitrax::binding {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "base/buffer.hpp"
-#include "native.hpp"
+#include "python.hpp"
 #include "x12/delimiters.hpp"
 #include "x12/document.hpp"
 

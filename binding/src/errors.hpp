@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "native.hpp"
+#include "python.hpp"
 
 namespace remitrax {
 struct SpecError;

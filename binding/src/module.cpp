@@ -9,9 +9,10 @@
 #include "diagnostic.hpp"
 #include "document.hpp"
 #include "errors.hpp"
-#include "native.hpp"
 #include "parse.hpp"
+#include "python.hpp"
 #include "spec.hpp"
+#include "stream.hpp"
 #include "tables.hpp"
 
 namespace remitrax::binding {
@@ -67,10 +68,13 @@ void core_module(PyObject* module) {
     add_class(module, segment_type());
     add_class(module, result_type());
     add_class(module, spec_type());
+    add_class(module, batch_type());
+    add_class(module, stream_type());
     add_class(module, table_type());
     add_class(module, tables_type());
     add_function(module, external_diagnostic_def);
     add_function(module, parse_def);
+    add_function(module, stream_def);
 }
 
 int exec_core(PyObject* module) {

@@ -1,105 +1,58 @@
-// Small RAII helpers over the limited API: one owner for object references, guards for the
-// GIL, and a cell that creates a process-wide object once.
+// What the Result helpers compute, over the shared tables and free of Python objects: the
+// table and column lookups by fixed names, the payer and payee, the distinct patients and the
+// payment sum. Each returns its value or the error the Python wrapper raises.
 #pragma once
 
-#include <Python.h>
+#include <array>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
 
-#include <atomic>
-#include <mutex>
-#include <utility>
+#include "column/table.hpp"
+#include "column/types.hpp"
 
-namespace remitrax::binding {
+namespace remitrax::binding::native {
 
-// Owns one strong reference (a "new reference" in CPython's words). Move-only; release()
-// hands the reference on to a caller that steals it.
-class Ref {
-  public:
-    Ref() = default;
-    explicit Ref(PyObject* owned) : p_(owned) {}
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    Ref(Ref&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-    Ref& operator=(Ref&& other) noexcept {
-        if (this != &other) {
-            // The old object may run arbitrary code when it goes; this owner is already
-            // consistent by then.
-            PyObject* old = std::exchange(p_, std::exchange(other.p_, nullptr));
-            Py_XDECREF(old);
-        }
-        return *this;
-    }
-    ~Ref() { Py_XDECREF(p_); }
-
-    // Takes a new strong reference to a borrowed object.
-    static Ref borrow(PyObject* borrowed) {
-        Py_XINCREF(borrowed);
-        return Ref(borrowed);
-    }
-
-    PyObject* get() const { return p_; }
-    PyObject* release() { return std::exchange(p_, nullptr); }
-    // Drops the reference; the owner is empty before the object can run any code.
-    void reset() {
-        PyObject* old = std::exchange(p_, nullptr);
-        Py_XDECREF(old);
-    }
-    explicit operator bool() const { return p_ != nullptr; }
-
-  private:
-    PyObject* p_ = nullptr;
+// A refusal and the Python exception it becomes.
+struct Error {
+    enum class Kind : std::uint8_t { Key, Value, Type };
+    Kind kind = Kind::Key;
+    std::string message;
 };
 
-// Releases the GIL for its lifetime and takes it back on the way out, also when an
-// exception passes through: Python errors may only be set after that.
-class GilRelease {
-  public:
-    GilRelease() : state_(PyEval_SaveThread()) {}
-    GilRelease(const GilRelease&) = delete;
-    GilRelease& operator=(const GilRelease&) = delete;
-    ~GilRelease() { PyEval_RestoreThread(state_); }
+// The table named exactly `name`; KeyError naming the helper `method` and every table.
+[[nodiscard]] std::expected<const Table*, Error> table(const Tables& tables,
+                                                       std::string_view method,
+                                                       std::string_view name);
 
-  private:
-    PyThreadState* state_;
-};
+// The column named exactly `name` of `table`; KeyError naming `method` and every column.
+[[nodiscard]] std::expected<const ColumnData*, Error> column(const Table& table,
+                                                             std::string_view method,
+                                                             std::string_view name);
 
-// Holds the GIL for its lifetime from a thread that may not hold it.
-class GilEnsure {
-  public:
-    GilEnsure() : state_(PyGILState_Ensure()) {}
-    GilEnsure(const GilEnsure&) = delete;
-    GilEnsure& operator=(const GilEnsure&) = delete;
-    ~GilEnsure() { PyGILState_Release(state_); }
+// The six fields of an organization, in order: name, identification_code, address, city,
+// state, zip_code.
+inline constexpr std::array<std::string_view, 6> organization_keys = {
+    "name", "identification_code", "address", "city", "state", "zip_code"};
+using Organization = std::array<std::optional<std::string>, 6>;
 
-  private:
-    PyGILState_STATE state_;
-};
+// The payer ("payer") or payee ("payee") of the one payments row: the text of each field,
+// nothing for a null; nothing at all when every field is null.
+[[nodiscard]] std::expected<std::optional<Organization>, Error> organization(
+    const Tables& tables, std::string_view which);
 
-// A Python object made once per process and kept until the process ends (exception and
-// class types). The wait for the lock happens with the GIL released, so a thread inside the
-// maker that needs the GIL can always finish; the maker runs with the GIL taken for itself.
-// A maker that throws leaves the cell empty, and the next use tries again.
-class ProcessObject {
-  public:
-    // Call with the GIL held. `make` returns a new reference or throws.
-    template <class Make>
-    PyObject* get(Make&& make) {
-        if (PyObject* ready = cell_.load(std::memory_order_acquire)) {
-            return ready;
-        }
-        {
-            GilRelease released;
-            const std::lock_guard lock(mutex_);
-            if (cell_.load(std::memory_order_acquire) == nullptr) {
-                GilEnsure gil;
-                cell_.store(make(), std::memory_order_release);
-            }
-        }
-        return cell_.load(std::memory_order_acquire);
-    }
+// The number of claim rows.
+[[nodiscard]] std::expected<std::uint64_t, Error> count_claims(const Tables& tables);
 
-  private:
-    std::mutex mutex_;
-    std::atomic<PyObject*> cell_{nullptr};
-};
+// The number of distinct non-null patient ids, compared as the bytes stored.
+[[nodiscard]] std::expected<std::uint64_t, Error> count_patients(const Tables& tables);
 
-}  // namespace remitrax::binding
+// The sum of the payments' total amounts as decimal text at the column's scale.
+[[nodiscard]] std::expected<std::string, Error> sum_payments(const Tables& tables);
+
+// `value` units of 10^-scale as decimal text: "-0.05" for (-5, 2), "7" for (7, 0).
+std::string fixed_point(Int128 value, std::uint8_t scale);
+
+}  // namespace remitrax::binding::native

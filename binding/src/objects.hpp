@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "errors.hpp"
-#include "native.hpp"
+#include "python.hpp"
 
 namespace remitrax::binding {
 

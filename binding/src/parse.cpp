@@ -12,6 +12,7 @@
 #include "diagnostic.hpp"
 #include "document.hpp"
 #include "errors.hpp"
+#include "native.hpp"
 #include "objects.hpp"
 #include "process/processor.hpp"
 #include "spec.hpp"
@@ -152,10 +153,96 @@ PyObject* result_repr(PyObject* self) {
     });
 }
 
+// The core tables of a result; empty after the collector cleared it.
+const Tables& result_tables_of(PyObject* self) {
+    static const Tables none;
+    const ParseResult& result = result_of(self);
+    return result.tables ? *tables_of(result.tables.get()) : none;
+}
+
+// A helper's value, or its refusal raised as the Python exception of its kind.
+template <class T>
+T helper_value(std::expected<T, native::Error> value) {
+    if (!value) {
+        PyObject* type = PyExc_KeyError;
+        if (value.error().kind == native::Error::Kind::Value) {
+            type = PyExc_ValueError;
+        } else if (value.error().kind == native::Error::Kind::Type) {
+            type = PyExc_TypeError;
+        }
+        raise(type, value.error().message);
+    }
+    return std::move(*value);
+}
+
+Ref organization_of(PyObject* self, std::string_view which) {
+    const auto fields = helper_value(native::organization(result_tables_of(self), which));
+    if (!fields) {
+        return Ref::borrow(Py_None);
+    }
+    Ref dict = checked(PyDict_New());
+    for (std::size_t f = 0; f < native::organization_keys.size(); ++f) {
+        const auto& text = (*fields)[f];
+        Ref value = text ? new_str(*text) : Ref::borrow(Py_None);
+        check(PyDict_SetItemString(dict.get(), std::string(native::organization_keys[f]).c_str(),
+                                   value.get()));
+    }
+    return dict;
+}
+
+PyObject* result_payer(PyObject* self, void*) {
+    return entry([&] { return organization_of(self, "payer"); });
+}
+
+PyObject* result_payee(PyObject* self, void*) {
+    return entry([&] { return organization_of(self, "payee"); });
+}
+
+PyObject* result_count_claims(PyObject* self, PyObject*) {
+    return entry(
+        [&] { return new_int(helper_value(native::count_claims(result_tables_of(self)))); });
+}
+
+PyObject* result_count_patients(PyObject* self, PyObject*) {
+    return entry(
+        [&] { return new_int(helper_value(native::count_patients(result_tables_of(self)))); });
+}
+
+PyObject* result_sum_payments(PyObject* self, PyObject*) {
+    return entry([&] {
+        const std::string sum = helper_value(native::sum_payments(result_tables_of(self)));
+        Ref decimal = checked(PyImport_ImportModule("decimal"));
+        Ref type = checked(PyObject_GetAttrString(decimal.get(), "Decimal"));
+        Ref text = new_str(sum);
+        return checked(PyObject_CallFunctionObjArgs(type.get(), text.get(), nullptr));
+    });
+}
+
+PyMethodDef result_methods[] = {
+    {"count_claims", result_count_claims, METH_NOARGS,
+     "count_claims($self)\n--\n\nThe rows of `claims`."},
+    {"count_patients", result_count_patients, METH_NOARGS,
+     "count_patients($self)\n--\n\nThe distinct non-null values of `claims.patient_id`. Ids are "
+     "text:\n`0123` and `123` are two patients, where tabulon reads both as\nthe number 123 "
+     "and counts one."},
+    {"sum_payments", result_sum_payments, METH_NOARGS,
+     "sum_payments($self)\n--\n\nThe sum of `payments.total_payment_amount`, as a `Decimal` at "
+     "the\ncolumn's scale."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef result_getset[] = {
     {"document", result_document, nullptr, "The file, held losslessly.", nullptr},
     {"tables", result_tables, nullptr, "The projected tables, by name.", nullptr},
     {"diagnostics", result_diagnostics, nullptr, "Every diagnostic, in stream order.", nullptr},
+    {"payer", result_payer, nullptr,
+     "The payer organization from the `payer_*` columns of `payments`, or\n`None` when the "
+     "file has none.",
+     nullptr},
+    {"payee", result_payee, nullptr,
+     "The payee organization from the `payee_*` columns of `payments`, or\n`None` when the "
+     "file has none.",
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -166,6 +253,7 @@ PyType_Slot result_slots[] = {
     {Py_tp_clear, reinterpret_cast<void*>(&result_clear)},
     {Py_tp_repr, reinterpret_cast<void*>(&result_repr)},
     {Py_tp_getset, result_getset},
+    {Py_tp_methods, result_methods},
     {0, nullptr},
 };
 

@@ -4,7 +4,7 @@
 #include <Python.h>
 
 #include "base/buffer.hpp"
-#include "native.hpp"
+#include "python.hpp"
 
 namespace remitrax::binding {
 

@@ -211,6 +211,10 @@ std::shared_ptr<const Spec> builtin_4010() {
     return cell_4010().get();
 }
 
+std::shared_ptr<const Spec> builtin_with_gil() {
+    return remitrax::binding::builtin_with_gil(cell_5010());
+}
+
 }  // namespace spec
 
 }  // namespace remitrax::binding

@@ -7,7 +7,7 @@
 #include <array>
 #include <memory>
 
-#include "native.hpp"
+#include "python.hpp"
 #include "spec/spec.hpp"
 
 namespace remitrax::binding {
@@ -25,6 +25,8 @@ namespace spec {
 // Python object and may be called with or without the GIL.
 std::shared_ptr<const Spec> builtin();
 std::shared_ptr<const Spec> builtin_4010();
+// builtin() for a caller that holds the GIL: a first compile runs without it.
+std::shared_ptr<const Spec> builtin_with_gil();
 
 }  // namespace spec
 

@@ -22,10 +22,6 @@ struct TableRef {
     std::size_t index = 0;
 };
 
-const SharedTables& tables_of(PyObject* self) {
-    return value_of<SharedTables>(self);
-}
-
 const TableRef& ref_of(PyObject* self) {
     return value_of<TableRef>(self);
 }
@@ -433,6 +429,10 @@ PyTypeObject* tables_type() {
 PyTypeObject* table_type() {
     static ProcessObject cell;
     return class_type(cell, table_spec);
+}
+
+const std::shared_ptr<const Tables>& tables_of(PyObject* tables) {
+    return value_of<SharedTables>(tables);
 }
 
 Ref make_tables(Tables tables) {

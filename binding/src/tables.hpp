@@ -4,8 +4,10 @@
 
 #include <Python.h>
 
+#include <memory>
+
 #include "column/table.hpp"
-#include "native.hpp"
+#include "python.hpp"
 
 namespace remitrax::binding {
 
@@ -14,5 +16,8 @@ PyTypeObject* table_type();
 
 // A new Tables object sharing `tables`, which are moved into a reference-counted block.
 Ref make_tables(Tables tables);
+
+// The core tables a Tables object shares.
+const std::shared_ptr<const Tables>& tables_of(PyObject* tables);
 
 }  // namespace remitrax::binding

@@ -405,10 +405,20 @@ void ColumnData::reserve(std::size_t rows) {
 
 ColumnData ColumnData::take() {
     ColumnData taken(type());
+    if (len == 0) {
+        // Nothing to hand out; the buffers and their room stay.
+        return taken;
+    }
     // Both hold the same alternative, so the buffers trade places without a copy.
     validity.swap(taken.validity);
     std::swap(len, taken.len);
     values.swap(taken.values);
+    // The next stretch of rows is likely as long as this one: room for as many rows (and as
+    // many bytes of text) now saves the column growing again by doubling.
+    reserve(taken.len);
+    if (auto* binary = std::get_if<Binary>(&values)) {
+        binary->data.reserve(std::get<Binary>(taken.values).data.size());
+    }
     return taken;
 }
 

@@ -167,7 +167,7 @@ struct ColumnData {
     // Makes room for `rows` rows in all, so that appending up to them moves no buffer.
     void reserve(std::size_t rows);
 
-    // Hands out all rows and leaves an empty column of the same type.
+    // Hands out all rows and leaves an empty column of the same type, with room for as many.
     ColumnData take();
 
   private:

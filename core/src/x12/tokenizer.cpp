@@ -11,19 +11,26 @@ namespace remitrax {
 }
 
 std::optional<Segment> Tokenizer::next() {
-    if (next_index_ != 0 && rest_.empty()) {
+    Segment segment;
+    if (!next(segment)) {
         return std::nullopt;
+    }
+    return segment;
+}
+
+bool Tokenizer::next(Segment& segment) {
+    if (next_index_ != 0 && rest_.empty()) {
+        return false;
     }
     const auto cut =
         next_index_ == 0 ? first_frame(rest_, delimiters_) : next_frame(rest_, delimiters_);
     if (!cut) {
-        return std::nullopt;
+        return false;
     }
     rest_ = cut->rest;
-    Segment segment;
     segment.reparse(next_index_, cut->frame, delimiters_);
     ++next_index_;
-    return segment;
+    return true;
 }
 
 }  // namespace remitrax

@@ -23,6 +23,9 @@ class Tokenizer {
 
     // The next segment, parsed into a new Segment, or nothing at the end.
     std::optional<Segment> next();
+    // The same parsed into `segment`, whose storage is reused; false at the end, with
+    // `segment` unchanged.
+    bool next(Segment& segment);
 
     const Delimiters& delimiters() const { return delimiters_; }
 
