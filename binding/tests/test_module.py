@@ -27,10 +27,13 @@ NAMES = [
     "Segment",
     "Result",
     "Spec",
+    "Batch",
+    "Stream",
     "Table",
     "Tables",
     "_external_diagnostic",
     "parse",
+    "stream",
 ]
 
 
