@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "args.hpp"
+#include "docs.hpp"
 #include "errors.hpp"
 #include "objects.hpp"
 
@@ -104,33 +105,21 @@ PyObject* diagnostic_repr(PyObject* self) {
 }
 
 PyGetSetDef diagnostic_getset[] = {
-    {"level", diagnostic_level, nullptr, "The SNIP level of the rule: 1, 2 or 3.", nullptr},
-    {"origin", diagnostic_origin, nullptr,
-     "Who reported the finding: `\"remitrax\"` for the parser's own rules, the\n"
-     "validator's name for an external finding.",
-     nullptr},
-    {"code", diagnostic_code, nullptr,
-     "The external validator's own code for the finding; `None` for the\n"
-     "parser's own rules and for external findings without one.",
-     nullptr},
-    {"kind", diagnostic_kind, nullptr,
-     "The name of the rule that failed, e.g. `RequiredElementMissing`.", nullptr},
-    {"rule", diagnostic_rule, nullptr, "The rule that failed, as a sentence with its values.",
-     nullptr},
-    {"segment", diagnostic_segment, nullptr,
-     "The index of the segment at fault; `None` at the end of the stream.", nullptr},
-    {"element", diagnostic_element, nullptr,
-     "The 1-based element position, when the finding has one.", nullptr},
-    {"component", diagnostic_component, nullptr,
-     "The 1-based component position, when the finding has one.", nullptr},
-    {"path", diagnostic_path, nullptr,
-     "The open loops, outermost first, joined by `/`; empty at the root.", nullptr},
-    {"datum", diagnostic_datum, nullptr, "The offending value as it appears in the file.", nullptr},
+    {"level", diagnostic_level, nullptr, docs::diagnostic_level, nullptr},
+    {"origin", diagnostic_origin, nullptr, docs::diagnostic_origin, nullptr},
+    {"code", diagnostic_code, nullptr, docs::diagnostic_code, nullptr},
+    {"kind", diagnostic_kind, nullptr, docs::diagnostic_kind, nullptr},
+    {"rule", diagnostic_rule, nullptr, docs::diagnostic_rule, nullptr},
+    {"segment", diagnostic_segment, nullptr, docs::diagnostic_segment, nullptr},
+    {"element", diagnostic_element, nullptr, docs::diagnostic_element, nullptr},
+    {"component", diagnostic_component, nullptr, docs::diagnostic_component, nullptr},
+    {"path", diagnostic_path, nullptr, docs::diagnostic_path, nullptr},
+    {"datum", diagnostic_datum, nullptr, docs::diagnostic_datum, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot diagnostic_slots[] = {
-    {Py_tp_doc, const_cast<char*>("One finding about the data of a file. A value, never raised.")},
+    {Py_tp_doc, const_cast<char*>(docs::diagnostic)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<Diagnostic>)},
     {Py_tp_str, reinterpret_cast<void*>(&diagnostic_str)},
     {Py_tp_repr, reinterpret_cast<void*>(&diagnostic_repr)},
@@ -277,11 +266,7 @@ PyMethodDef external_diagnostic_def = {
     external,
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&external_diagnostic)),
     METH_FASTCALL | METH_KEYWORDS,
-    "_external_diagnostic(origin, message, level, code=None, segment=None, element=None, "
-    "component=None, datum=b'')\n--\n\n"
-    "Builds a `Diagnostic` for a finding reported by an external validator.\n\n"
-    "Internal: adapters to external validators call it; it is not part of the\n"
-    "public API. The finding has no loop path; `level` must be 1, 2 or 3.",
+    docs::external_diagnostic,
 };
 
 }  // namespace remitrax::binding

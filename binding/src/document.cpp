@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "args.hpp"
+#include "docs.hpp"
 #include "errors.hpp"
 #include "objects.hpp"
 
@@ -108,18 +109,17 @@ PyObject* document_repr(PyObject* self) {
 }
 
 PyMethodDef document_methods[] = {
-    {"write", document_write, METH_NOARGS, "write($self)\n--\n\nThe file, byte for byte."},
+    {"write", document_write, METH_NOARGS, docs::document_write},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef document_getset[] = {
-    {"delimiters", document_delimiters, nullptr, "The delimiters the file was indexed with.",
-     nullptr},
+    {"delimiters", document_delimiters, nullptr, docs::document_delimiters, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot document_slots[] = {
-    {Py_tp_doc, const_cast<char*>("The file, indexed into segments and held byte for byte.")},
+    {Py_tp_doc, const_cast<char*>(docs::document)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<Document>)},
     {Py_tp_repr, reinterpret_cast<void*>(&document_repr)},
     {Py_tp_methods, document_methods},
@@ -207,24 +207,16 @@ PyObject* segment_repr(PyObject* self) {
 }
 
 PyGetSetDef segment_getset[] = {
-    {"index", segment_index, nullptr, "The 0-based position of the segment in the document.",
-     nullptr},
-    {"id", segment_id, nullptr, "The segment identifier; empty for an empty frame.", nullptr},
-    {"elements", segment_elements, nullptr,
-     "The elements in X12 order (`elements[0]` is `XX01`): `bytes` for a\n"
-     "simple element, a list of `bytes` for a composite one.",
-     nullptr},
-    {"raw", segment_raw, nullptr,
-     "The exact bytes of the segment: leading trivia, body and terminator.", nullptr},
-    {"span", segment_span, nullptr,
-     "The segment's byte range in the input, `(start, end)` with `end`\n"
-     "exclusive: leading trivia, body and terminator, as `raw` holds them.",
-     nullptr},
+    {"index", segment_index, nullptr, docs::segment_index, nullptr},
+    {"id", segment_id, nullptr, docs::segment_id, nullptr},
+    {"elements", segment_elements, nullptr, docs::segment_elements, nullptr},
+    {"raw", segment_raw, nullptr, docs::segment_raw, nullptr},
+    {"span", segment_span, nullptr, docs::segment_span, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot segment_slots[] = {
-    {Py_tp_doc, const_cast<char*>("One segment of a document, read from the document on access.")},
+    {Py_tp_doc, const_cast<char*>(docs::segment)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<SegmentRef>)},
     {Py_tp_repr, reinterpret_cast<void*>(&segment_repr)},
     {Py_tp_getset, segment_getset},
@@ -346,20 +338,16 @@ PyObject* delimiters_compare(PyObject* self, PyObject* other, int op) {
 }
 
 PyGetSetDef delimiters_getset[] = {
-    {"element", delimiters_element, nullptr, "The element separator, one byte.", nullptr},
-    {"component", delimiters_component, nullptr, "The component separator, one byte.", nullptr},
-    {"segment", delimiters_segment, nullptr, "The segment terminator, one byte.", nullptr},
-    {"repetition", delimiters_repetition, nullptr,
-     "The repetition separator, or `None` when the file has none.", nullptr},
-    {"release", delimiters_release, nullptr,
-     "The release character, or `None` when it is not in use.", nullptr},
+    {"element", delimiters_element, nullptr, docs::delimiters_element, nullptr},
+    {"component", delimiters_component, nullptr, docs::delimiters_component, nullptr},
+    {"segment", delimiters_segment, nullptr, docs::delimiters_segment, nullptr},
+    {"repetition", delimiters_repetition, nullptr, docs::delimiters_repetition, nullptr},
+    {"release", delimiters_release, nullptr, docs::delimiters_release, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot delimiters_slots[] = {
-    {Py_tp_doc,
-     const_cast<char*>("Delimiters(element=b'*', component=b':', segment=b'~', repetition=None, "
-                       "release=None)\n--\n\nThe five delimiters of an interchange.")},
+    {Py_tp_doc, const_cast<char*>(docs::delimiters)},
     {Py_tp_new, reinterpret_cast<void*>(&delimiters_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<Delimiters>)},
     {Py_tp_repr, reinterpret_cast<void*>(&delimiters_repr)},

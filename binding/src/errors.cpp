@@ -1,5 +1,6 @@
 #include "errors.hpp"
 
+#include "docs.hpp"
 #include "spec/error.hpp"
 
 namespace remitrax::binding {
@@ -19,24 +20,14 @@ PyObject* new_exception(const char* name, const char* doc, PyObject* base) {
 
 PyObject* parse_error_type() {
     static ProcessObject cell;
-    return cell.get([] {
-        return new_exception(
-            "remitrax.ParseError",
-            "Input that cannot be indexed: its delimiters cannot be read or it exceeds the size "
-            "limit; the message says what was found and where.",
-            PyExc_ValueError);
-    });
+    return cell.get(
+        [] { return new_exception("remitrax.ParseError", docs::parse_error, PyExc_ValueError); });
 }
 
 PyObject* spec_error_type() {
     static ProcessObject cell;
-    return cell.get([] {
-        return new_exception(
-            "remitrax.SpecError",
-            "A spec that cannot be loaded or patched; the message names the rule, the loop and "
-            "key, and the datum.",
-            PyExc_ValueError);
-    });
+    return cell.get(
+        [] { return new_exception("remitrax.SpecError", docs::spec_error, PyExc_ValueError); });
 }
 
 PyObject* internal_fault_type() {

@@ -7,11 +7,13 @@
 
 #include "args.hpp"
 #include "diagnostic.hpp"
+#include "docs.hpp"
 #include "document.hpp"
 #include "errors.hpp"
 #include "parse.hpp"
 #include "python.hpp"
 #include "spec.hpp"
+#include "spec/builtin.hpp"
 #include "stream.hpp"
 #include "tables.hpp"
 
@@ -75,6 +77,7 @@ void core_module(PyObject* module) {
     add_function(module, external_diagnostic_def);
     add_function(module, parse_def);
     add_function(module, stream_def);
+    add(module, "TABULON_PATCH", new_str(builtin::tabulon_patch()));
 }
 
 int exec_core(PyObject* module) {
@@ -97,15 +100,7 @@ PyModuleDef_Slot core_slots[] = {
 };
 
 PyModuleDef core_def = {
-    PyModuleDef_HEAD_INIT,
-    "_core",
-    "The `remitrax._core` extension module.",
-    0,
-    nullptr,
-    core_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    PyModuleDef_HEAD_INIT, "_core", docs::module, 0, nullptr, core_slots, nullptr, nullptr, nullptr,
 };
 
 }  // namespace

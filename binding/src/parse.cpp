@@ -10,6 +10,7 @@
 
 #include "args.hpp"
 #include "diagnostic.hpp"
+#include "docs.hpp"
 #include "document.hpp"
 #include "errors.hpp"
 #include "native.hpp"
@@ -219,35 +220,23 @@ PyObject* result_sum_payments(PyObject* self, PyObject*) {
 }
 
 PyMethodDef result_methods[] = {
-    {"count_claims", result_count_claims, METH_NOARGS,
-     "count_claims($self)\n--\n\nThe rows of `claims`."},
-    {"count_patients", result_count_patients, METH_NOARGS,
-     "count_patients($self)\n--\n\nThe distinct non-null values of `claims.patient_id`. Ids are "
-     "text:\n`0123` and `123` are two patients, where tabulon reads both as\nthe number 123 "
-     "and counts one."},
-    {"sum_payments", result_sum_payments, METH_NOARGS,
-     "sum_payments($self)\n--\n\nThe sum of `payments.total_payment_amount`, as a `Decimal` at "
-     "the\ncolumn's scale."},
+    {"count_claims", result_count_claims, METH_NOARGS, docs::result_count_claims},
+    {"count_patients", result_count_patients, METH_NOARGS, docs::result_count_patients},
+    {"sum_payments", result_sum_payments, METH_NOARGS, docs::result_sum_payments},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef result_getset[] = {
-    {"document", result_document, nullptr, "The file, held losslessly.", nullptr},
-    {"tables", result_tables, nullptr, "The projected tables, by name.", nullptr},
-    {"diagnostics", result_diagnostics, nullptr, "Every diagnostic, in stream order.", nullptr},
-    {"payer", result_payer, nullptr,
-     "The payer organization from the `payer_*` columns of `payments`, or\n`None` when the "
-     "file has none.",
-     nullptr},
-    {"payee", result_payee, nullptr,
-     "The payee organization from the `payee_*` columns of `payments`, or\n`None` when the "
-     "file has none.",
-     nullptr},
+    {"document", result_document, nullptr, docs::result_document, nullptr},
+    {"tables", result_tables, nullptr, docs::result_tables, nullptr},
+    {"diagnostics", result_diagnostics, nullptr, docs::result_diagnostics, nullptr},
+    {"payer", result_payer, nullptr, docs::result_payer, nullptr},
+    {"payee", result_payee, nullptr, docs::result_payee, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot result_slots[] = {
-    {Py_tp_doc, const_cast<char*>("What one parse produced.")},
+    {Py_tp_doc, const_cast<char*>(docs::result)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<ParseResult>)},
     {Py_tp_traverse, reinterpret_cast<void*>(&result_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(&result_clear)},
@@ -363,11 +352,7 @@ PyMethodDef parse_def = {
     "parse",
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&parse)),
     METH_FASTCALL | METH_KEYWORDS,
-    "parse(data, spec=None, delimiters=None)\n--\n\n"
-    "Parses a whole file: indexes every segment, runs the loop engine, the\n"
-    "envelope checker and the projector, and returns the document, the\n"
-    "tables and every diagnostic. Without `spec`, the built-in spec of the\n"
-    "version the file declares is used, else the default one.",
+    docs::parse,
 };
 
 }  // namespace remitrax::binding

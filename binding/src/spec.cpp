@@ -7,6 +7,7 @@
 
 #include "args.hpp"
 #include "base/text.hpp"
+#include "docs.hpp"
 #include "errors.hpp"
 #include "objects.hpp"
 
@@ -163,19 +164,13 @@ PyObject* spec_repr(PyObject* self) {
 
 PyMethodDef spec_methods[] = {
     {"builtin", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&spec_builtin)),
-     METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-     "builtin(version=\"5010\")\n--\n\nThe built-in 835 spec of `version`, `\"5010\"` (the "
-     "default) or\n`\"4010\"`; raises `ValueError` for any other version."},
+     METH_FASTCALL | METH_KEYWORDS | METH_STATIC, docs::spec_builtin},
     {"from_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&spec_from_json)),
-     METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-     "from_json(json)\n--\n\nThe spec described by `json`; raises `SpecError` with the core "
-     "message\nwhen it is not valid."},
+     METH_FASTCALL | METH_KEYWORDS | METH_STATIC, docs::spec_from_json},
     {"patch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&spec_patch)),
-     METH_FASTCALL | METH_KEYWORDS,
-     "patch($self, patch)\n--\n\nA new spec with `patch` (a dict or JSON text) merged over this "
-     "one;\nraises `SpecError` when the result is not valid."},
-    {"to_json", spec_to_json, METH_NOARGS, "to_json($self)\n--\n\nThe spec as JSON text."},
-    {"loops", spec_loops, METH_NOARGS, "loops($self)\n--\n\nThe loop names, in spec order."},
+     METH_FASTCALL | METH_KEYWORDS, docs::spec_patch},
+    {"to_json", spec_to_json, METH_NOARGS, docs::spec_to_json},
+    {"loops", spec_loops, METH_NOARGS, docs::spec_loops},
     {nullptr, nullptr, 0, nullptr},
 };
 

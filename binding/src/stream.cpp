@@ -12,6 +12,7 @@
 #include "base/buffer.hpp"
 #include "base/text.hpp"
 #include "diagnostic.hpp"
+#include "docs.hpp"
 #include "document.hpp"
 #include "errors.hpp"
 #include "objects.hpp"
@@ -174,16 +175,13 @@ PyObject* batch_repr(PyObject* self) {
 }
 
 PyGetSetDef batch_getset[] = {
-    {"tables", batch_tables, nullptr, "The rows appended since the previous batch, by table.",
-     nullptr},
-    {"diagnostics", batch_diagnostics, nullptr,
-     "The diagnostics emitted since the previous batch, in stream order.", nullptr},
+    {"tables", batch_tables, nullptr, docs::batch_tables, nullptr},
+    {"diagnostics", batch_diagnostics, nullptr, docs::batch_diagnostics, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot batch_slots[] = {
-    {Py_tp_doc, const_cast<char*>("The tables and diagnostics of one closed loop instance (or "
-                                  "of the end\nof the stream).")},
+    {Py_tp_doc, const_cast<char*>(docs::batch)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<BatchValue>)},
     {Py_tp_traverse, reinterpret_cast<void*>(&batch_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(&batch_clear)},
@@ -247,11 +245,7 @@ PyObject* stream_next(PyObject* self) {
 }
 
 PyType_Slot stream_slots[] = {
-    {Py_tp_doc, const_cast<char*>(
-                    "Iterates the batches of a file. Each step runs with the GIL released.\n\n"
-                    "A stream must be advanced from one thread at a time: a `next()` that finds\n"
-                    "another thread inside a step raises a `RuntimeError` naming the stream;\n"
-                    "unlike a generator, it does not raise `ValueError`.")},
+    {Py_tp_doc, const_cast<char*>(docs::stream_class)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<StreamValue>)},
     {Py_tp_iter, reinterpret_cast<void*>(&PyObject_SelfIter)},
     {Py_tp_iternext, reinterpret_cast<void*>(&stream_next)},
@@ -369,11 +363,7 @@ PyMethodDef stream_def = {
     "stream",
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&stream)),
     METH_FASTCALL | METH_KEYWORDS,
-    "stream(data, spec=None, by=\"transaction\", delimiters=None)\n--\n\n"
-    "Walks a file and yields a batch each time an instance of loop `by`\n"
-    "closes, and one more at the end when anything is left. Without `spec`,\n"
-    "the built-in spec of the version the file declares is used, else the\n"
-    "default one.",
+    docs::stream,
 };
 
 }  // namespace remitrax::binding

@@ -7,6 +7,7 @@
 
 #include "args.hpp"
 #include "arrow.hpp"
+#include "docs.hpp"
 #include "errors.hpp"
 #include "objects.hpp"
 
@@ -211,19 +212,15 @@ PyObject* tables_repr(PyObject* self) {
 }
 
 PyMethodDef tables_methods[] = {
-    {"keys", tables_keys, METH_NOARGS, "keys($self)\n--\n\nThe table names, in spec order."},
-    {"render", tables_render, METH_NOARGS,
-     "render($self)\n--\n\nEvery table as text: title, header and one line per row."},
-    {"to_pandas", tables_to_pandas, METH_NOARGS,
-     "to_pandas($self)\n--\n\nEvery table as a pandas `DataFrame`, by name, in table order."},
-    {"to_polars", tables_to_polars, METH_NOARGS,
-     "to_polars($self)\n--\n\nEvery table as a polars `DataFrame`, by name, in table order."},
+    {"keys", tables_keys, METH_NOARGS, docs::tables_keys},
+    {"render", tables_render, METH_NOARGS, docs::tables_render},
+    {"to_pandas", tables_to_pandas, METH_NOARGS, docs::tables_to_pandas},
+    {"to_polars", tables_to_polars, METH_NOARGS, docs::tables_to_polars},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot tables_slots[] = {
-    {Py_tp_doc,
-     const_cast<char*>("The tables of one parse or one batch, by name. Shared, never copied.")},
+    {Py_tp_doc, const_cast<char*>(docs::tables)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<SharedTables>)},
     {Py_tp_repr, reinterpret_cast<void*>(&tables_repr)},
     {Py_tp_iter, reinterpret_cast<void*>(&tables_iter)},
@@ -373,8 +370,8 @@ PyObject* table_arrow_stream(PyObject* self, PyObject* const* args, Py_ssize_t n
 }
 
 PyGetSetDef table_getset[] = {
-    {"name", table_name, nullptr, "The table name.", nullptr},
-    {"columns", table_columns, nullptr, "The column names, in order.", nullptr},
+    {"name", table_name, nullptr, docs::table_name, nullptr},
+    {"columns", table_columns, nullptr, docs::table_columns, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -384,29 +381,19 @@ PyCFunction fastcall(Function function) {
 }
 
 PyMethodDef table_methods[] = {
-    {"to_polars", table_to_polars, METH_NOARGS,
-     "to_polars($self)\n--\n\nThe table as a polars `DataFrame`, through the Arrow capsule."},
-    {"to_pandas", table_to_pandas, METH_NOARGS,
-     "to_pandas($self)\n--\n\nThe table as a pandas `DataFrame`, through `pyarrow`."},
-    {"render", table_render, METH_NOARGS,
-     "render($self)\n--\n\nThe table as text: title, header and one line per row."},
+    {"to_polars", table_to_polars, METH_NOARGS, docs::table_to_polars},
+    {"to_pandas", table_to_pandas, METH_NOARGS, docs::table_to_pandas},
+    {"render", table_render, METH_NOARGS, docs::table_render},
     {"__arrow_c_stream__", fastcall(&table_arrow_stream), METH_FASTCALL | METH_KEYWORDS,
-     "__arrow_c_stream__($self, requested_schema=None)\n--\n\n"
-     "Exports the table as an Arrow stream of one record batch, sharing\n"
-     "the column buffers. `requested_schema` is ignored, as the protocol\n"
-     "allows: the table keeps its own types."},
+     docs::table_arrow_c_stream},
     {"__arrow_c_array__", fastcall(&table_arrow_array), METH_FASTCALL | METH_KEYWORDS,
-     "__arrow_c_array__($self, requested_schema=None)\n--\n\n"
-     "Exports the table as one Arrow struct array and its schema, sharing\n"
-     "the column buffers. `requested_schema` is ignored, as the protocol\n"
-     "allows."},
-    {"__arrow_c_schema__", table_arrow_schema, METH_NOARGS,
-     "__arrow_c_schema__($self)\n--\n\nExports the table's schema."},
+     docs::table_arrow_c_array},
+    {"__arrow_c_schema__", table_arrow_schema, METH_NOARGS, docs::table_arrow_c_schema},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot table_slots[] = {
-    {Py_tp_doc, const_cast<char*>("One projected table. Shares the tables it belongs to.")},
+    {Py_tp_doc, const_cast<char*>(docs::table)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<TableRef>)},
     {Py_tp_repr, reinterpret_cast<void*>(&table_repr)},
     {Py_tp_getset, table_getset},

@@ -1,5 +1,7 @@
 """The extension module's start-up: its names, its docstring and its exception types."""
 
+import json
+import pathlib
 import subprocess
 import sys
 
@@ -34,6 +36,7 @@ NAMES = [
     "_external_diagnostic",
     "parse",
     "stream",
+    "TABULON_PATCH",
 ]
 
 
@@ -66,6 +69,27 @@ def test_exception_types(name, doc):
     with pytest.raises(ValueError, match="^what went wrong$") as caught:
         raise exc("what went wrong")
     assert caught.value.args == ("what went wrong",)
+
+
+def test_the_compatibility_patch_is_carried_as_written():
+    patch = _core.TABULON_PATCH
+    assert (len(patch), patch.count("\n"), patch[:2]) == (5925, 118, "{\n")
+    assert patch.isascii()
+    assert sorted(json.loads(patch)) == ["name", "segments", "tables"]
+    # It loads over the built-in spec.
+    assert repr(remitrax.Spec.builtin().patch(patch)).startswith("Spec(")
+
+
+STUB = pathlib.Path(remitrax.__file__).with_name("_core.pyi")
+
+
+def test_the_stub_lists_the_public_names_and_no_setter():
+    stub = STUB.read_text()
+    listed = stub[stub.index("__all__ = [") : stub.index("]", stub.index("__all__ = ["))]
+    assert [line.strip().strip('",') for line in listed.splitlines()[1:]] == NAMES
+    assert "    __hash__: typing.ClassVar[None]  # type: ignore[assignment]\n" in stub
+    assert ".setter" not in stub and "@property" in stub
+    assert (STUB.parent / "py.typed").exists()
 
 
 def test_the_entry_point_is_the_only_exported_symbol():
