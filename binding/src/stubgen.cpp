@@ -245,10 +245,18 @@ std::string generate() {
     for (const Variable* v : variables) {
         add_name(v->rank, v->name);
     }
-    std::ranges::stable_sort(names, [](const Named& a, const Named& b) { return a.rank < b.rank; });
+    // Equal ranks keep the order they were added in; std::stable_sort is avoided because
+    // libstdc++'s reaches the deprecated std::get_temporary_buffer, an error under clang.
+    std::vector<std::size_t> order(names.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::ranges::sort(order, [&](std::size_t a, std::size_t b) {
+        return names[a].rank != names[b].rank ? names[a].rank < names[b].rank : a < b;
+    });
     out << "__all__ = [\n";
-    for (const Named& named : names) {
-        out << "    \"" << named.name << "\",\n";
+    for (const std::size_t i : order) {
+        out << "    \"" << names[i].name << "\",\n";
     }
     out << "]\n";
 
