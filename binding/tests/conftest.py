@@ -1,9 +1,11 @@
 """Inputs shared by the module's tests: the example remittance, the public samples and a
-small spec whose table has a column of every type."""
+small spec whose table has a column of every type; and the rows and diagnostics of a parse
+or of a stream's batches, to compare one with the other."""
 
 import json
 import pathlib
 
+import pyarrow as pa
 import pytest
 
 import remitrax
@@ -63,6 +65,33 @@ def sample_folder():
 
 def sample_files():
     return sorted(p for p in sample_folder().iterdir() if p.is_file() and p.name != "SOURCES.md")
+
+
+def read_arguments(data):
+    """The arguments that read a file: the caller's delimiters when it has no header."""
+    return {} if data.lstrip(b"\xef\xbb\xbf \t\r\n").startswith(b"ISA") else {"delimiters": remitrax.Delimiters()}
+
+
+def rows(table):
+    """The rows of a table as dicts, read through its Arrow export."""
+    return pa.table(table).to_pylist()
+
+
+def parsed(result):
+    """The rows of each non-empty table of a parse, and its diagnostics as text."""
+    tables = result.tables
+    return {name: rows(tables[name]) for name in tables if len(tables[name])}, [str(d) for d in result.diagnostics]
+
+
+def streamed(batches):
+    """The same over batches: each table's rows from all batches in turn, and every batch's
+    diagnostics in turn. Batches that follow each other give what one parse gives."""
+    tables = {}
+    for batch in batches:
+        for name in batch.tables:
+            if len(batch.tables[name]):
+                tables.setdefault(name, []).extend(rows(batch.tables[name]))
+    return tables, [str(d) for batch in batches for d in batch.diagnostics]
 
 
 @pytest.fixture(scope="session")
