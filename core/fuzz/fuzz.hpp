@@ -15,6 +15,7 @@
 #include "column/table.hpp"
 #include "diagnostic/diagnostic.hpp"
 #include "process/processor.hpp"
+#include "processor_roads.hpp"
 #include "spec/spec.hpp"
 #include "x12/delimiters.hpp"
 #include "x12/document.hpp"
@@ -100,10 +101,7 @@ inline const std::shared_ptr<const Spec>& builtin_4010() {
 // The built-in spec the input declares, 5010 when it declares neither.
 template <SegmentSource Source>
 std::shared_ptr<const Spec> declared_spec(Source source) {
-    const Spec* const candidates[] = {builtin_5010().get(), builtin_4010().get()};
-    const Spec& chosen =
-        Spec::select(std::span<const Spec* const>(candidates), *builtin_5010(), std::move(source));
-    return &chosen == builtin_4010().get() ? builtin_4010() : builtin_5010();
+    return testing::choose_spec(std::move(source), builtin_5010(), builtin_4010());
 }
 
 inline void append_lines(std::span<const Diagnostic> diagnostics, std::string& out) {
