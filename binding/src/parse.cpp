@@ -1,6 +1,7 @@
 #include "parse.hpp"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <expected>
 #include <memory>
@@ -24,35 +25,6 @@ namespace remitrax::binding {
 namespace {
 
 // ---- Input
-
-// A buffer request releases its view when it goes.
-class BufferView {
-  public:
-    BufferView() = default;
-    BufferView(const BufferView&) = delete;
-    BufferView& operator=(const BufferView&) = delete;
-    ~BufferView() {
-        if (held_) {
-            PyBuffer_Release(&view_);
-        }
-    }
-
-    bool request(PyObject* object) {
-        held_ = PyObject_GetBuffer(object, &view_, PyBUF_FULL_RO) == 0;
-        return held_;
-    }
-    const Py_buffer& view() const { return view_; }
-    void release() {
-        if (held_) {
-            PyBuffer_Release(&view_);
-            held_ = false;
-        }
-    }
-
-  private:
-    Py_buffer view_{};
-    bool held_ = false;
-};
 
 // Single bytes: no format (taken as "B"), or "B", "b" or "c" after an optional native or
 // big-endian prefix; a byte has no byte order, but "<" and "!" are not accepted.
@@ -85,6 +57,93 @@ std::string described(PyObject* data) {
         PyErr_Clear();
     }
     return "type ?";
+}
+
+// The caller's buffer, accepted as one of single bytes, held until it goes. Its bytes are
+// read with the GIL held only: another thread may change a bytearray's contents meanwhile.
+class AcceptedInput {
+  public:
+    AcceptedInput(const char* function, PyObject* data) {
+        if (PyUnicode_Check(data)) {
+            raise(PyExc_TypeError,
+                  "the input must be bytes or another buffer, not str: open the file in binary "
+                  "mode or encode the text");
+        }
+        held_ = PyObject_GetBuffer(data, &view_, PyBUF_FULL_RO) == 0;
+        if (!held_) {
+            PyErr_Clear();
+        }
+        if (!held_ || view_.shape == nullptr || view_.strides == nullptr || view_.itemsize != 1 ||
+            !single_byte_format(view_.format)) {
+            release();
+            raise(PyExc_TypeError,
+                  std::string(function) +
+                      ": argument data must be a buffer of unsigned bytes, format 'B', 'b' or "
+                      "'c'; found " +
+                      described(data));
+        }
+    }
+    AcceptedInput(const AcceptedInput&) = delete;
+    AcceptedInput& operator=(const AcceptedInput&) = delete;
+    ~AcceptedInput() { release(); }
+
+    std::uint64_t size() const { return static_cast<std::uint64_t>(view_.len); }
+
+    // The bytes in place, when they lie in one run.
+    std::optional<std::string_view> contiguous() const {
+        if (!PyBuffer_IsContiguous(&view_, 'C')) {
+            return std::nullopt;
+        }
+        return std::string_view(static_cast<const char*>(view_.buf),
+                                static_cast<std::size_t>(view_.len));
+    }
+
+    // An owned copy in row-major order, whatever the strides.
+    Buffer copy() const {
+        const auto size = static_cast<std::size_t>(view_.len);
+        Buffer copy = Buffer::uninitialized(size);
+        if (size != 0) {
+            if (const auto bytes = contiguous()) {
+                std::memcpy(copy.data(), bytes->data(), size);
+            } else {
+                check(PyBuffer_ToContiguous(copy.data(), &view_, view_.len, 'C'));
+            }
+        }
+        return copy;
+    }
+
+  private:
+    void release() {
+        if (held_) {
+            PyBuffer_Release(&view_);
+            held_ = false;
+        }
+    }
+
+    Py_buffer view_{};
+    bool held_ = false;
+};
+
+// An input over the document size limit raises, before it is copied, the error that
+// indexing its copy would give: the header's when no delimiters were given and the header
+// cannot be read, else the size's. Copying first would take as much memory and time as the
+// input only to drop it, or run out of memory and hide the size error. A scattered buffer is
+// left to the copy, which reads its header the usual way.
+void refuse_oversized(const AcceptedInput& input, const std::optional<Delimiters>& delimiters) {
+    if (input.size() <= max_document_size) {
+        return;
+    }
+    if (!delimiters) {
+        const auto bytes = input.contiguous();
+        if (!bytes) {
+            return;
+        }
+        auto read = Delimiters::from_isa_after_leading_trivia(*bytes);
+        if (!read) {
+            raise_parse_error(DocumentError{std::move(read.error())}.to_string());
+        }
+    }
+    raise_parse_error(SizeError{input.size()}.to_string());
 }
 
 // ---- Result
@@ -291,7 +350,11 @@ PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
             }
             own_delimiters = delimiters_of(delimiters);
         }
-        Buffer input = copy_input("parse", data);
+        Buffer input = [&] {
+            const AcceptedInput accepted("parse", data);
+            refuse_oversized(accepted, own_delimiters);
+            return accepted.copy();
+        }();
 
         auto parsed = [&] {
             const GilRelease released;
@@ -311,36 +374,7 @@ PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
 }  // namespace
 
 Buffer copy_input(const char* function, PyObject* data) {
-    if (PyUnicode_Check(data)) {
-        raise(PyExc_TypeError,
-              "the input must be bytes or another buffer, not str: open the file in binary mode "
-              "or encode the text");
-    }
-    BufferView buffer;
-    const bool requested = buffer.request(data);
-    if (!requested) {
-        PyErr_Clear();
-    }
-    const Py_buffer& view = buffer.view();
-    if (!requested || view.shape == nullptr || view.strides == nullptr || view.itemsize != 1 ||
-        !single_byte_format(view.format)) {
-        buffer.release();
-        raise(PyExc_TypeError,
-              std::string(function) +
-                  ": argument data must be a buffer of unsigned bytes, format 'B', 'b' or 'c'; "
-                  "found " +
-                  described(data));
-    }
-    const auto size = static_cast<std::size_t>(view.len);
-    Buffer copy = Buffer::uninitialized(size);
-    if (size != 0) {
-        if (PyBuffer_IsContiguous(&view, 'C')) {
-            std::memcpy(copy.data(), view.buf, size);
-        } else {
-            check(PyBuffer_ToContiguous(copy.data(), &view, view.len, 'C'));
-        }
-    }
-    return copy;
+    return AcceptedInput(function, data).copy();
 }
 
 PyTypeObject* result_type() {

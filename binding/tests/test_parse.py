@@ -3,6 +3,8 @@
 import array
 import ctypes
 import pathlib
+import subprocess
+import sys
 import threading
 
 import pytest
@@ -106,6 +108,57 @@ def test_input_whose_header_cannot_be_read_raises_parse_error(data, message):
     with pytest.raises(remitrax.ParseError) as caught:
         remitrax.parse(data)
     assert caught.value.args == (message,)
+
+
+# A child interpreter maps 4 GiB + 1 bytes of which only the first page (or nothing) can be
+# read, and parses them: reading any byte past the header, as copying would, kills the child.
+OVERSIZED_CHILD = """
+import ctypes, mmap, sys
+import remitrax
+size = 2**32 + 1
+head = bytes.fromhex(sys.argv[1])
+mapping = mmap.mmap(-1, size, flags=mmap.MAP_PRIVATE)
+mapping[: len(head)] = head
+base = ctypes.addressof(ctypes.c_char.from_buffer(mapping))
+readable = mmap.PAGESIZE if head else 0
+libc = ctypes.CDLL(None, use_errno=True)
+if libc.mprotect(ctypes.c_void_p(base + readable), ctypes.c_size_t(size - readable), 0) != 0:
+    raise OSError(ctypes.get_errno(), "mprotect")
+delimiters = remitrax.Delimiters(b"*", b":", b"~") if sys.argv[2] == "given" else None
+try:
+    remitrax.parse(mapping, delimiters=delimiters)
+except remitrax.ParseError as error:
+    print(error.args[0])
+"""
+SIZE_REFUSAL = (
+    "input of 4294967297 bytes exceeds the document size limit of 4294967295 bytes "
+    "(segment offsets are stored as 32-bit integers)"
+)
+
+
+@pytest.mark.parametrize(
+    ("head", "delimiters", "message"),
+    [
+        (b"", "given", SIZE_REFUSAL),
+        (ISA, "read", SIZE_REFUSAL),
+        (b"  " + ISA, "read", SIZE_REFUSAL),
+        (b"GS*HP~", "read", None),
+        (b"\xef\xbb\xbf \r\nIEA*1~", "read", None),
+    ],
+)
+def test_an_oversized_input_is_refused_before_its_bytes_are_copied(head, delimiters, message):
+    if message is None:  # the header's own refusal, as for the readable page alone
+        page = head.ljust(4096, b"\0")
+        with pytest.raises(remitrax.ParseError) as caught:
+            remitrax.parse(page)
+        message = caught.value.args[0]
+    child = subprocess.run(
+        [sys.executable, "-c", OVERSIZED_CHILD, head.hex(), delimiters],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
+    assert (child.returncode, child.stdout) == (0, message + "\n"), child.stderr
 
 
 def test_caller_delimiters_index_input_without_a_header():
