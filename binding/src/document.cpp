@@ -407,4 +407,14 @@ const Delimiters& delimiters_of(PyObject* delimiters) {
     return value_of<Delimiters>(delimiters);
 }
 
+std::optional<Delimiters> given_delimiters(PyObject* delimiters) {
+    if (delimiters == nullptr || delimiters == Py_None) {
+        return std::nullopt;
+    }
+    if (!is_instance(delimiters, delimiters_type())) {
+        not_an_instance(delimiters, "Delimiters", "delimiters");
+    }
+    return delimiters_of(delimiters);
+}
+
 }  // namespace remitrax::binding

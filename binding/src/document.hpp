@@ -34,4 +34,8 @@ Ref make_document(Document document);
 // The value of a Delimiters object.
 const Delimiters& delimiters_of(PyObject* delimiters);
 
+// A `delimiters=` argument: none when absent (null) or None, else a copy of a Delimiters
+// object's value; anything else raises the class-typed TypeError naming `delimiters`.
+std::optional<Delimiters> given_delimiters(PyObject* delimiters);
+
 }  // namespace remitrax::binding

@@ -56,6 +56,21 @@ std::expected<const ColumnData*, Error> column(const Table& table, std::string_v
     return fail(Error::Kind::Key, std::move(message));
 }
 
+namespace {
+
+// The column `column_name` of the table `table_name`, or the error for whichever is missing.
+std::expected<const ColumnData*, Error> table_column(const Tables& tables, std::string_view method,
+                                                     std::string_view table_name,
+                                                     std::string_view column_name) {
+    const auto found = table(tables, method, table_name);
+    if (!found) {
+        return std::unexpected(found.error());
+    }
+    return column(**found, method, column_name);
+}
+
+}  // namespace
+
 std::expected<std::optional<Organization>, Error> organization(const Tables& tables,
                                                                std::string_view which) {
     static constexpr std::array<std::string_view, 6> suffixes = {"name", "id",    "address",
@@ -103,11 +118,7 @@ std::expected<std::uint64_t, Error> count_claims(const Tables& tables) {
 }
 
 std::expected<std::uint64_t, Error> count_patients(const Tables& tables) {
-    const auto claims = table(tables, "count_patients", "claims");
-    if (!claims) {
-        return std::unexpected(claims.error());
-    }
-    const auto ids = column(**claims, "count_patients", "patient_id");
+    const auto ids = table_column(tables, "count_patients", "claims", "patient_id");
     if (!ids) {
         return std::unexpected(ids.error());
     }
@@ -128,11 +139,7 @@ std::expected<std::uint64_t, Error> count_patients(const Tables& tables) {
 }
 
 std::expected<std::string, Error> sum_payments(const Tables& tables) {
-    const auto payments = table(tables, "sum_payments", "payments");
-    if (!payments) {
-        return std::unexpected(payments.error());
-    }
-    const auto amounts = column(**payments, "sum_payments", "total_payment_amount");
+    const auto amounts = table_column(tables, "sum_payments", "payments", "total_payment_amount");
     if (!amounts) {
         return std::unexpected(amounts.error());
     }

@@ -336,20 +336,8 @@ PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
     return entry([&] {
         static constexpr std::array<const char*, 3> names = {"data", "spec", "delimiters"};
         const auto [data, spec, delimiters] = bind_args("parse", names, 1, args, nargs, kwnames);
-        std::shared_ptr<const Spec> given;
-        if (spec != nullptr && spec != Py_None) {
-            if (!is_instance(spec, spec_type())) {
-                not_an_instance(spec, "Spec", "spec");
-            }
-            given = spec_of(spec);
-        }
-        std::optional<Delimiters> own_delimiters;
-        if (delimiters != nullptr && delimiters != Py_None) {
-            if (!is_instance(delimiters, delimiters_type())) {
-                not_an_instance(delimiters, "Delimiters", "delimiters");
-            }
-            own_delimiters = delimiters_of(delimiters);
-        }
+        std::shared_ptr<const Spec> given = given_spec(spec);
+        const std::optional<Delimiters> own_delimiters = given_delimiters(delimiters);
         Buffer input = [&] {
             const AcceptedInput accepted("parse", data);
             refuse_oversized(accepted, own_delimiters);

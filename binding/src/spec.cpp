@@ -196,6 +196,16 @@ const std::shared_ptr<const Spec>& spec_of(PyObject* spec) {
     return value_of<SharedSpec>(spec);
 }
 
+std::shared_ptr<const Spec> given_spec(PyObject* spec) {
+    if (spec == nullptr || spec == Py_None) {
+        return nullptr;
+    }
+    if (!is_instance(spec, spec_type())) {
+        not_an_instance(spec, "Spec", "spec");
+    }
+    return spec_of(spec);
+}
+
 namespace spec {
 
 std::shared_ptr<const Spec> builtin() {

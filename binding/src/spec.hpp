@@ -17,6 +17,10 @@ PyTypeObject* spec_type();
 // The compiled spec of a Spec object.
 const std::shared_ptr<const Spec>& spec_of(PyObject* spec);
 
+// A `spec=` argument: none when absent (null) or None, else the spec of a Spec object;
+// anything else raises the class-typed TypeError naming `spec`.
+std::shared_ptr<const Spec> given_spec(PyObject* spec);
+
 namespace spec {
 
 // The built-in 835 spec (5010) and the same with the 4010 patch, each compiled by the first

@@ -302,21 +302,9 @@ PyObject* stream(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
         static constexpr std::array<const char*, 4> names = {"data", "spec", "by", "delimiters"};
         const auto [data, spec, by, delimiters] =
             bind_args("stream", names, 1, args, nargs, kwnames);
-        std::shared_ptr<const Spec> given;
-        if (spec != nullptr && spec != Py_None) {
-            if (!is_instance(spec, spec_type())) {
-                not_an_instance(spec, "Spec", "spec");
-            }
-            given = spec_of(spec);
-        }
+        std::shared_ptr<const Spec> given = given_spec(spec);
         const std::string loop_name = by_argument(by);
-        std::optional<Delimiters> own_delimiters;
-        if (delimiters != nullptr && delimiters != Py_None) {
-            if (!is_instance(delimiters, delimiters_type())) {
-                not_an_instance(delimiters, "Delimiters", "delimiters");
-            }
-            own_delimiters = delimiters_of(delimiters);
-        }
+        const std::optional<Delimiters> own_delimiters = given_delimiters(delimiters);
         Buffer input = copy_input("stream", data);
 
         // `by` is tested before the input is looked at, against the spec given or the default.
