@@ -95,10 +95,10 @@ LoopEngine::LoopEngine(const Spec& spec)
     scratch_.reserve(deepest);
     // Closing every open loop and opening a whole chain, then a Placed and a Close.
     events_.assign(2 * deepest + 2, Event::empty(0));
-    fill_moves(order, depth);
+    build_moves(order, depth);
 }
 
-void LoopEngine::fill_moves(std::span<const LoopId> order, std::span<const std::size_t> depth) {
+void LoopEngine::build_moves(std::span<const LoopId> order, std::span<const std::size_t> depth) {
     // A child the table alone can enter: the first of candidates that all match on the id
     // alone, as best_match would take; Search when a condition may decide.
     const auto enter = [this](std::span<const LoopId> children, std::size_t keep) {

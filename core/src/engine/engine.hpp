@@ -158,9 +158,9 @@ class LoopEngine {
     bool place_as_child(const Segment& segment, std::size_t id, std::uint64_t index);
     bool place_as_member(std::size_t id, std::uint64_t index);
     bool recover(const Segment& segment, std::size_t id, std::uint64_t index);
-    // Fills moves_ row by row, each loop after its parent as in `order`; `depth` gives the
+    // Builds moves_ row by row, each loop after its parent as in `order`; `depth` gives the
     // number of open loops with each loop innermost, by LoopId.
-    void fill_moves(std::span<const LoopId> order, std::span<const std::size_t> depth);
+    void build_moves(std::span<const LoopId> order, std::span<const std::size_t> depth);
     // The children of `parent` (the roots for loops.size()) whose trigger has the id numbered
     // `id`, ascending.
     std::span<const LoopId> candidates(std::size_t parent, std::size_t id) const {

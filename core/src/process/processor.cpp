@@ -26,13 +26,15 @@ void append(std::vector<Diagnostic>& out, std::span<const Diagnostic> diagnostic
 }  // namespace
 
 Processor::Processor(std::shared_ptr<const Spec> spec, const Delimiters& delimiters)
-    : engine_(*spec), checker_(*spec, delimiters), projector_(std::move(spec), delimiters) {}
+    : engine_(*spec),
+      envelope_checker_(*spec, delimiters),
+      projector_(std::move(spec), delimiters) {}
 
 inline std::span<const Event> Processor::step(const Segment& segment, std::uint32_t engine_id,
                                               std::uint32_t projector_id,
                                               std::vector<Diagnostic>& out) {
     const std::span<const Event> events = engine_.feed(segment, engine_id);
-    append(out, checker_.on(segment, events));
+    append(out, envelope_checker_.on(segment, events));
     append(out, projector_.on(segment, events, projector_id));
     return events;
 }
@@ -54,7 +56,7 @@ const Output& Processor::finish() {
     // own stack in its finish.
     const std::span<const Event> events = engine_.close_all();
     output_.events.assign(events.begin(), events.end());
-    append(output_.diagnostics, checker_.finish());
+    append(output_.diagnostics, envelope_checker_.finish());
     append(output_.diagnostics, projector_.finish());
     return output_;
 }

@@ -74,7 +74,7 @@ class Processor {
                                   const RunIds& ids);
 
     LoopEngine engine_;
-    EnvelopeChecker checker_;
+    EnvelopeChecker envelope_checker_;
     Projector projector_;
     Output output_;
     // By number of run_ids: the projector's number of that id.

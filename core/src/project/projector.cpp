@@ -14,7 +14,7 @@ Projector::Projector(std::shared_ptr<const Spec> spec, const Delimiters& delimit
       index_(PlanIndex::build(*spec_, plans_)),
       instances_(spec_->loops.size(), 0),
       findings_(*spec_, open_),
-      checker_(index_.plans, delimiters.component),
+      element_checker_(index_.plans, delimiters.component),
       rows_(*spec_, plans_, index_.ids, index_.plans, delimiters.component) {}
 
 std::span<const Diagnostic> Projector::on(const Segment& segment, std::span<const Event> events,
@@ -34,8 +34,9 @@ std::span<const Diagnostic> Projector::on(const Segment& segment, std::span<cons
                                         ", which the spec lacks");
                 }
                 if (id != IdIndex::unknown) {
-                    checker_.check(segment, id, event.segment(), findings_);
-                    rows_.placed(segment, id, event.loop(), event.segment(), checker_, findings_);
+                    element_checker_.check(segment, id, event.segment(), findings_);
+                    rows_.placed(segment, id, event.loop(), event.segment(), element_checker_,
+                                 findings_);
                 }
                 break;
             case EventKind::Unplaced:

@@ -66,7 +66,7 @@ class Projector {
     std::vector<OpenLoop> open_;            // outermost first
     std::vector<std::uint64_t> instances_;  // by LoopId
     Findings findings_;
-    ElementChecker checker_;
+    ElementChecker element_checker_;
     RowBuilder rows_;
 };
 

@@ -28,9 +28,9 @@ struct Arg {
     std::string text;
 };
 
-// Fills a message template: each "{}" takes the next argument as it is, each "{:?}" takes it
+// Expands a message template: each "{}" takes the next argument as it is, each "{:?}" takes it
 // in its quoted form. Templates hold no other braces.
-std::string fill(std::string_view pattern, std::initializer_list<Arg> args) {
+std::string expand(std::string_view pattern, std::initializer_list<Arg> args) {
     std::string out;
     out.reserve(pattern.size() + 32);
     const Arg* next = args.begin();
@@ -137,25 +137,25 @@ std::string ElementDefError::to_string() const {
             },
             [](const E::EmptyName&) { return std::string("\"name\" is empty"); },
             [](const E::DuplicateName& e) {
-                return fill("name {:?} is already used by position {:?}", {e.name, e.first});
+                return expand("name {:?} is already used by position {:?}", {e.name, e.first});
             },
             [](const E::UnknownType& e) {
-                return fill("type {:?} is not one of AN, ID, N0 to N9, R, DT, TM", {e.found});
+                return expand("type {:?} is not one of AN, ID, N0 to N9, R, DT, TM", {e.found});
             },
             [](const E::ScaleWithoutR& e) {
-                return fill("\"scale\" applies only to type R; found type {:?}", {e.found});
+                return expand("\"scale\" applies only to type R; found type {:?}", {e.found});
             },
             [](const E::MinAboveMax& e) {
-                return fill("\"min\" {} is greater than \"max\" {}", {e.min, e.max});
+                return expand("\"min\" {} is greater than \"max\" {}", {e.min, e.max});
             },
             [](const E::CompositeOnNonAn& e) {
-                return fill("\"composite\" requires type AN; found type {:?}", {e.found});
+                return expand("\"composite\" requires type AN; found type {:?}", {e.found});
             },
             [](const E::NestedComposite&) {
                 return std::string("a component cannot declare its own \"composite\"");
             },
             [](const E::ScaleAboveMaximum& e) {
-                return fill("\"scale\" {} is above the maximum of {}", {e.scale, 18u});
+                return expand("\"scale\" {} is above the maximum of {}", {e.scale, 18u});
             },
             [](const E::ZeroMax&) {
                 return std::string("\"max\" is 0; an element holds at least one character");
@@ -163,22 +163,25 @@ std::string ElementDefError::to_string() const {
             [](const E::EmptyCodes&) {
                 return std::string("\"codes\" is empty; leave the key out to accept any value");
             },
-            [](const E::EmptyCode& e) { return fill("the code at codes[{}] is empty", {e.index}); },
+            [](const E::EmptyCode& e) {
+                return expand("the code at codes[{}] is empty", {e.index});
+            },
             [](const E::CodeLength& e) {
-                std::string out = fill("code {:?} at codes[{}] has length {}; the element allows ",
-                                       {e.code, e.index, e.length});
+                std::string out =
+                    expand("code {:?} at codes[{}] has length {}; the element allows ",
+                           {e.code, e.index, e.length});
                 if (e.min && e.max) {
-                    out += fill("{} to {}", {*e.min, *e.max});
+                    out += expand("{} to {}", {*e.min, *e.max});
                 } else if (e.min) {
-                    out += fill("at least {}", {*e.min});
+                    out += expand("at least {}", {*e.min});
                 } else if (e.max) {
-                    out += fill("at most {}", {*e.max});
+                    out += expand("at most {}", {*e.max});
                 }
                 return out;
             },
             [](const E::DuplicateCode& e) {
-                return fill("code {:?} is listed twice, at codes[{}] and codes[{}]",
-                            {e.code, e.first, e.second});
+                return expand("code {:?} is listed twice, at codes[{}] and codes[{}]",
+                              {e.code, e.first, e.second});
             },
             [](const E::CodesOnComposite&) {
                 return std::string(
@@ -186,7 +189,7 @@ std::string ElementDefError::to_string() const {
                     "a \"composite\"");
             },
             [](const E::CodesOnNumeric& e) {
-                return fill(
+                return expand(
                     "\"codes\" applies to non-numeric types; type {:?} holds numbers, which one "
                     "value can write several ways (1, 01, 1.0)",
                     {e.found});
@@ -257,11 +260,11 @@ std::string ControlError::to_string() const {
     return std::visit(
         overloaded{
             [](const E::ZeroPosition& e) {
-                return fill("{:?} must be a 1-based element position; found 0", {e.key});
+                return expand("{:?} must be a 1-based element position; found 0", {e.key});
             },
             [](const E::UnknownCount& e) {
-                return fill("\"count\" must be \"segments\" or \"children\"; found {:?}",
-                            {e.found});
+                return expand("\"count\" must be \"segments\" or \"children\"; found {:?}",
+                              {e.found});
             },
             [](const E::NoEnd&) { return std::string("the loop has no \"end\" segment to check"); },
         },
@@ -286,19 +289,19 @@ std::string TableDefError::to_string() const {
     using E = TableDefError;
     return std::visit(
         overloaded{
-            [](const E::Empty& e) { return fill("the {} is empty", {e.what}); },
+            [](const E::Empty& e) { return expand("the {} is empty", {e.what}); },
             [](const E::NoLoops&) {
                 return std::string("\"loops\" is empty; a table anchors in at least one loop");
             },
             [](const E::DuplicateLoop& e) {
-                return fill("loop {:?} is listed more than once in \"loops\"", {e.loop});
+                return expand("loop {:?} is listed more than once in \"loops\"", {e.loop});
             },
-            [](const E::UnknownLoop& e) { return fill("loop {:?} does not exist", {e.loop}); },
+            [](const E::UnknownLoop& e) { return expand("loop {:?} does not exist", {e.loop}); },
             [](const E::ReservedName& e) {
-                return fill("the name {:?} is taken by an automatic column", {e.name});
+                return expand("the name {:?} is taken by an automatic column", {e.name});
             },
             [](const E::RefTaken& e) {
-                return fill("\"ref\" {:?} is already used by table {:?}", {e.ref, e.table});
+                return expand("\"ref\" {:?} is already used by table {:?}", {e.ref, e.table});
             },
             [](const E::RepeatWithoutSegment&) {
                 return std::string(
@@ -306,46 +309,46 @@ std::string TableDefError::to_string() const {
             },
             [](const E::ZeroStep&) { return std::string("\"repeat.step\" is 0"); },
             [](const E::ZeroPosition& e) {
-                return fill("{:?} must be a 1-based position; found 0", {e.key});
+                return expand("{:?} must be a 1-based position; found 0", {e.key});
             },
             [](const E::BadPosition& e) {
-                return fill("\"where\" position {:?} is not a 1-based integer in canonical form",
-                            {e.position});
+                return expand("\"where\" position {:?} is not a 1-based integer in canonical form",
+                              {e.position});
             },
             [](const E::OffsetBeyondStep& e) {
-                return fill(
+                return expand(
                     "\"group_element\" {} is outside a group of {} elements (offsets start at 0)",
                     {e.offset, e.step});
             },
             [](const E::NestedAnchors& e) {
-                return fill(
+                return expand(
                     "anchor loops {:?} and {:?} nest; a table without \"segment\" anchors in "
                     "loops that do not",
                     {e.outer, e.inner});
             },
             [](const E::SharedAnchor& e) {
-                return fill(
+                return expand(
                     "loop {:?} already anchors table {:?}; a loop anchors at most one table "
                     "without \"segment\"",
                     {e.loop, e.table});
             },
             [](const E::UnrelatedAnchors& e) {
-                return fill(
+                return expand(
                     "anchor loops {:?} and {:?} sit under tables that are not one chain: {:?} "
                     "under {}, {:?} under {}",
                     {e.a, e.b, e.a, render_chain(e.chain_a), e.b, render_chain(e.chain_b)});
             },
             [](const E::NotADescendant& e) {
-                return fill("loop {:?} is not inside anchor loop {:?}", {e.loop, e.anchor});
+                return expand("loop {:?} is not inside anchor loop {:?}", {e.loop, e.anchor});
             },
             [](const E::SegmentNotHeld& e) {
-                return fill(
+                return expand(
                     "segment {:?} is neither the trigger nor a segment of loop {:?}, so it is "
                     "never read there",
                     {e.segment, e.loop});
             },
             [](const E::AnchorSegmentOnly& e) {
-                return fill(
+                return expand(
                     "{:?} ({}) does not apply in a table anchored on segment {:?}: its columns "
                     "read that segment",
                     {e.key, e.value, e.segment});
@@ -357,7 +360,7 @@ std::string TableDefError::to_string() const {
                 return std::string("\"group_element\" requires the table's \"repeat\"");
             },
             [](const E::SourceCount& e) {
-                return fill(
+                return expand(
                     "a column takes exactly one of \"element\", \"group_element\" or "
                     "\"segment_index\"; found {}",
                     {e.found});
@@ -458,10 +461,10 @@ std::string VersionError::to_string() const {
                 return std::string(
                     "\"values\" is empty; list at least one value the element may hold");
             },
-            [](const E::EmptyValue& e) { return fill("\"values[{}]\" is empty", {e.index}); },
+            [](const E::EmptyValue& e) { return expand("\"values[{}]\" is empty", {e.index}); },
             [](const E::DuplicateValue& e) {
-                return fill("value {:?} is listed twice, at values[{}] and values[{}]",
-                            {e.value, e.first, e.second});
+                return expand("value {:?} is listed twice, at values[{}] and values[{}]",
+                              {e.value, e.first, e.second});
             },
         },
         kind);
@@ -490,17 +493,18 @@ std::string SpecError::to_string() const {
     using E = SpecError;
     return std::visit(
         overloaded{
-            [](const E::Json& e) { return fill("invalid spec JSON: {}", {e.message}); },
+            [](const E::Json& e) { return expand("invalid spec JSON: {}", {e.message}); },
             [](const E::Schema& e) {
-                return e.loop_name ? fill("loop {:?} does not match the schema: {}",
-                                          {*e.loop_name, e.source.message})
-                                   : fill("spec does not match the schema: {}", {e.source.message});
+                return e.loop_name
+                           ? expand("loop {:?} does not match the schema: {}",
+                                    {*e.loop_name, e.source.message})
+                           : expand("spec does not match the schema: {}", {e.source.message});
             },
             [](const E::Patch& e) {
                 return "applying patch: " + (e.source ? e.source->to_string() : std::string());
             },
             [](const E::UnknownParent& e) {
-                return fill("loop {:?} names unknown parent {:?}", {e.loop_name, e.parent});
+                return expand("loop {:?} names unknown parent {:?}", {e.loop_name, e.parent});
             },
             [](const E::Cycle& e) {
                 std::string out = "loops form a parent cycle: ";
@@ -513,89 +517,91 @@ std::string SpecError::to_string() const {
                 }
                 return out;
             },
-            [](const E::NoLoops& e) { return fill("spec {:?} declares no loops", {e.spec_name}); },
+            [](const E::NoLoops& e) {
+                return expand("spec {:?} declares no loops", {e.spec_name});
+            },
             [](const E::EmptySegmentId& e) {
-                return e.loop_name
-                           ? fill("loop {:?} has an empty segment id at {}", {*e.loop_name, e.key})
-                           : fill("the spec has an empty segment id at {}", {e.key});
+                return e.loop_name ? expand("loop {:?} has an empty segment id at {}",
+                                            {*e.loop_name, e.key})
+                                   : expand("the spec has an empty segment id at {}", {e.key});
             },
             [](const E::EndIsTrigger& e) {
-                return fill(
+                return expand(
                     "loop {:?} has \"end\" {:?}, the same segment as its \"trigger\": the loop "
                     "would close on the segment that opens it",
                     {e.loop_name, e.segment});
             },
             [](const E::BadPosition& e) {
-                return fill(
+                return expand(
                     "loop {:?} has an invalid \"where\" position {:?}: positions are 1-based "
                     "integers written in canonical form",
                     {e.loop_name, e.position});
             },
             [](const E::NotAnObject& e) {
                 return e.path.empty()
-                           ? fill("the spec must be a JSON object; found {}", {e.found})
-                           : fill("spec: the value at {} must be a JSON object; found {}",
-                                  {e.path, e.found});
+                           ? expand("the spec must be a JSON object; found {}", {e.found})
+                           : expand("spec: the value at {} must be a JSON object; found {}",
+                                    {e.path, e.found});
             },
             [](const E::WrongType& e) {
-                return e.value.empty() ? fill("spec: the value at {} must be {}; found {}",
-                                              {e.path, e.expected, e.found})
-                                       : fill("spec: the value at {} must be {}; found {} ({})",
-                                              {e.path, e.expected, e.found, e.value});
+                return e.value.empty() ? expand("spec: the value at {} must be {}; found {}",
+                                                {e.path, e.expected, e.found})
+                                       : expand("spec: the value at {} must be {}; found {} ({})",
+                                                {e.path, e.expected, e.found, e.value});
             },
             [](const E::UnknownKey& e) {
-                return e.path.empty() ? fill("spec: unknown key {:?} at the top level", {e.key})
-                                      : fill("spec: unknown key {:?} at {}", {e.key, e.path});
+                return e.path.empty() ? expand("spec: unknown key {:?} at the top level", {e.key})
+                                      : expand("spec: unknown key {:?} at {}", {e.key, e.path});
             },
             [](const E::MissingKey& e) {
                 return e.path.empty()
-                           ? fill("spec: missing required key {:?} at the top level", {e.key})
-                           : fill("spec: missing required key {:?} at {}", {e.key, e.path});
+                           ? expand("spec: missing required key {:?} at the top level", {e.key})
+                           : expand("spec: missing required key {:?} at {}", {e.key, e.path});
             },
             [](const E::SegmentSchema& e) {
-                return fill("segment {:?} does not match the schema: {}",
-                            {e.segment, e.source.message});
+                return expand("segment {:?} does not match the schema: {}",
+                              {e.segment, e.source.message});
             },
             [](const E::BadElementDef& e) {
-                return fill("segment {:?} element {:?}: {}",
-                            {e.segment, e.position, e.reason.to_string()});
+                return expand("segment {:?} element {:?}: {}",
+                              {e.segment, e.position, e.reason.to_string()});
             },
             [](const E::TableSchema& e) {
-                return e.column ? fill("table {:?} column {:?} does not match the schema: {}",
-                                       {e.table, *e.column, e.source.message})
-                                : fill("table {:?} does not match the schema: {}",
-                                       {e.table, e.source.message});
+                return e.column ? expand("table {:?} column {:?} does not match the schema: {}",
+                                         {e.table, *e.column, e.source.message})
+                                : expand("table {:?} does not match the schema: {}",
+                                         {e.table, e.source.message});
             },
             [](const E::BadTable& e) {
-                return e.column ? fill("table {:?} column {:?}: {}",
-                                       {e.table, *e.column, e.reason.to_string()})
-                                : fill("table {:?}: {}", {e.table, e.reason.to_string()});
+                return e.column ? expand("table {:?} column {:?}: {}",
+                                         {e.table, *e.column, e.reason.to_string()})
+                                : expand("table {:?}: {}", {e.table, e.reason.to_string()});
             },
             [](const E::BadVersion& e) {
-                return fill("the spec's \"version\" is invalid: {}", {e.reason.to_string()});
+                return expand("the spec's \"version\" is invalid: {}", {e.reason.to_string()});
             },
             [](const E::BadControl& e) {
-                return fill("loop {:?} has an invalid \"control\": {}",
-                            {e.loop_name, e.reason.to_string()});
+                return expand("loop {:?} has an invalid \"control\": {}",
+                              {e.loop_name, e.reason.to_string()});
             },
             [](const E::AmbiguousTrigger& e) {
                 std::string out =
-                    fill("loops {:?} and {:?} under {}", {e.first, e.second, under(e.parent)});
-                out += fill(" share the identical trigger {:?}", {e.segment});
+                    expand("loops {:?} and {:?} under {}", {e.first, e.second, under(e.parent)});
+                out += expand(" share the identical trigger {:?}", {e.segment});
                 if (!e.conditions.empty()) {
                     out += " where {";
                     for (std::size_t i = 0; i < e.conditions.size(); ++i) {
                         if (i > 0) {
                             out += ", ";
                         }
-                        out += fill("{}: {:?}", {e.conditions[i].first, e.conditions[i].second});
+                        out += expand("{}: {:?}", {e.conditions[i].first, e.conditions[i].second});
                     }
                     out += "}";
                 }
                 return out;
             },
             [](const E::OverlappingTriggers& e) {
-                return fill(
+                return expand(
                     "loops {:?} and {:?} under {} can open on the same segment: {:?} on {}, {:?} "
                     "on {}, no position they both test requires different values, and neither "
                     "trigger is more specific than the other",

@@ -147,8 +147,8 @@ void Element::rebase(const Store& from, Store& to) {
     }
 }
 
-std::size_t Element::fill(std::string_view value, char component, std::optional<char> release,
-                          Value* parts, char*& text) {
+std::size_t Element::split_into(std::string_view value, char component, std::optional<char> release,
+                                Value* parts, char*& text) {
     const auto make = [&](std::string_view raw) {
         if (!holds_release(raw, release)) {
             return Value(raw.data(), raw.size());
@@ -189,7 +189,7 @@ void Element::reparse(std::string_view value, char component, std::optional<char
         own_->text.resize(value.size());
     }
     char* text = own_->text.data();
-    fill(value, component, release, own_->parts.data(), text);
+    split_into(value, component, release, own_->parts.data(), text);
 }
 
 Segment::Segment(const Segment& other)
@@ -361,7 +361,7 @@ void Segment::split_released(std::string_view body, const Delimiters& delimiters
         }
         const std::size_t q = find_unescaped(rest, delimiters.element, release);
         const std::string_view piece = q == std::string_view::npos ? rest : rest.substr(0, q);
-        parts += out->fill(piece, component, release, parts, text);
+        parts += out->split_into(piece, component, release, parts, text);
         ++count_;
         if (q == std::string_view::npos) {
             return;

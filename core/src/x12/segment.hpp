@@ -77,10 +77,10 @@ class Element {
         std::vector<char> text;
     };
 
-    // Refills from `value`, writing components from `parts` on and unescaped bytes from
-    // `text` on, which it advances; returns the number of components written.
-    std::size_t fill(std::string_view value, char component, std::optional<char> release,
-                     Value* parts, char*& text);
+    // Splits `value` into this element, writing components from `parts` on and unescaped
+    // bytes from `text` on, which it advances; returns the number of components written.
+    std::size_t split_into(std::string_view value, char component, std::optional<char> release,
+                           Value* parts, char*& text);
     // Points the views of a copy of an element stored in `from` at the same bytes in `to`.
     void rebase(const Store& from, Store& to);
 
