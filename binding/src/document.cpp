@@ -379,10 +379,8 @@ PyTypeObject* delimiters_type() {
     return class_type(cell, delimiters_spec);
 }
 
-namespace document {
-
-[[nodiscard]] std::expected<Document, std::string> index(
-    Buffer input, const std::optional<Delimiters>& delimiters) {
+std::expected<Document, std::string> read_document(Buffer input,
+                                                   const std::optional<Delimiters>& delimiters) {
     if (delimiters) {
         auto document = Document::with_delimiters(std::move(input), *delimiters);
         if (!document) {
@@ -396,8 +394,6 @@ namespace document {
     }
     return std::move(*document);
 }
-
-}  // namespace document
 
 Ref make_document(Document document) {
     return make_object(document_type(), std::move(document));

@@ -1,4 +1,5 @@
-// The classes Document, Segment and Delimiters, and the index step of a parse.
+// The classes Document, Segment and Delimiters, and the step of a parse that reads the input
+// copy into a Document.
 #pragma once
 
 #include <Python.h>
@@ -18,15 +19,11 @@ PyTypeObject* document_type();
 PyTypeObject* segment_type();
 PyTypeObject* delimiters_type();
 
-namespace document {
-
-// Indexes the input copy with the caller's delimiters, or with those of its ISA header when
-// none are given; the error is the message of ParseError. Touches no Python object, so it
-// runs with the GIL released.
-[[nodiscard]] std::expected<Document, std::string> index(
+// The input copy as a Document: indexed with the caller's delimiters, or with those of its ISA
+// header when none are given; the error is the message of ParseError. Touches no Python
+// object, so it runs with the GIL released.
+[[nodiscard]] std::expected<Document, std::string> read_document(
     Buffer input, const std::optional<Delimiters>& delimiters);
-
-}  // namespace document
 
 // A new Document object owning `document`.
 Ref make_document(Document document);

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/fault.hpp"
 #include "python.hpp"
 
 namespace remitrax {
@@ -17,13 +18,6 @@ struct SpecError;
 
 namespace remitrax::binding {
 
-// A broken invariant inside the module. It reaches Python as the internal-fault exception,
-// which derives from BaseException so that a plain `except Exception` does not hide it.
-class InternalFault : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
-
 // A Python exception is already set; unwinding only carries it to the entry point.
 class PythonError : public std::exception {
   public:
@@ -31,7 +25,9 @@ class PythonError : public std::exception {
 };
 
 // The process-wide exception types, created on first use from any thread. A failure to
-// create one throws InternalFault.
+// create one throws InternalFault, the library's broken invariant: it reaches Python as the
+// internal-fault exception, which derives from BaseException so that a plain
+// `except Exception` does not hide it.
 PyObject* parse_error_type();
 PyObject* spec_error_type();
 PyObject* internal_fault_type();

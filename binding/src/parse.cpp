@@ -14,9 +14,9 @@
 #include "docs.hpp"
 #include "document.hpp"
 #include "errors.hpp"
-#include "native.hpp"
 #include "objects.hpp"
 #include "process/processor.hpp"
+#include "result_helpers.hpp"
 #include "spec.hpp"
 #include "tables.hpp"
 
@@ -222,12 +222,12 @@ const Tables& result_tables_of(PyObject* self) {
 
 // A helper's value, or its refusal raised as the Python exception of its kind.
 template <class T>
-T helper_value(std::expected<T, native::Error> value) {
+T helper_value(std::expected<T, result_helpers::Error> value) {
     if (!value) {
         PyObject* type = PyExc_KeyError;
-        if (value.error().kind == native::Error::Kind::Value) {
+        if (value.error().kind == result_helpers::Error::Kind::Value) {
             type = PyExc_ValueError;
-        } else if (value.error().kind == native::Error::Kind::Type) {
+        } else if (value.error().kind == result_helpers::Error::Kind::Type) {
             type = PyExc_TypeError;
         }
         raise(type, value.error().message);
@@ -236,16 +236,16 @@ T helper_value(std::expected<T, native::Error> value) {
 }
 
 Ref organization_of(PyObject* self, std::string_view which) {
-    const auto fields = helper_value(native::organization(result_tables_of(self), which));
+    const auto fields = helper_value(result_helpers::organization(result_tables_of(self), which));
     if (!fields) {
         return Ref::borrow(Py_None);
     }
     Ref dict = checked(PyDict_New());
-    for (std::size_t f = 0; f < native::organization_keys.size(); ++f) {
+    for (std::size_t f = 0; f < result_helpers::organization_keys.size(); ++f) {
         const auto& text = (*fields)[f];
         Ref value = text ? new_str(*text) : Ref::borrow(Py_None);
-        check(PyDict_SetItemString(dict.get(), std::string(native::organization_keys[f]).c_str(),
-                                   value.get()));
+        check(PyDict_SetItemString(
+            dict.get(), std::string(result_helpers::organization_keys[f]).c_str(), value.get()));
     }
     return dict;
 }
@@ -259,18 +259,20 @@ PyObject* result_payee(PyObject* self, void*) {
 }
 
 PyObject* result_count_claims(PyObject* self, PyObject*) {
-    return entry(
-        [&] { return new_int(helper_value(native::count_claims(result_tables_of(self)))); });
+    return entry([&] {
+        return new_int(helper_value(result_helpers::count_claims(result_tables_of(self))));
+    });
 }
 
 PyObject* result_count_patients(PyObject* self, PyObject*) {
-    return entry(
-        [&] { return new_int(helper_value(native::count_patients(result_tables_of(self)))); });
+    return entry([&] {
+        return new_int(helper_value(result_helpers::count_patients(result_tables_of(self))));
+    });
 }
 
 PyObject* result_sum_payments(PyObject* self, PyObject*) {
     return entry([&] {
-        const std::string sum = helper_value(native::sum_payments(result_tables_of(self)));
+        const std::string sum = helper_value(result_helpers::sum_payments(result_tables_of(self)));
         Ref decimal = checked(PyImport_ImportModule("decimal"));
         Ref type = checked(PyObject_GetAttrString(decimal.get(), "Decimal"));
         Ref text = new_str(sum);
@@ -323,7 +325,7 @@ struct Parsed {
 
 [[nodiscard]] std::expected<Parsed, std::string> parse_copy(
     Buffer input, std::shared_ptr<const Spec> given, const std::optional<Delimiters>& delimiters) {
-    auto document = document::index(std::move(input), delimiters);
+    auto document = read_document(std::move(input), delimiters);
     if (!document) {
         return std::unexpected(std::move(document.error()));
     }

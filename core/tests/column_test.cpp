@@ -356,6 +356,20 @@ TEST(ColumnData, RenderShowsEveryCellKind) {
     }
 }
 
+TEST(ColumnData, RenderDecimalWritesEveryMagnitudeAtItsScale) {
+    constexpr Int128 kInt128Max = std::numeric_limits<Int128>::max();
+    EXPECT_EQ(render_decimal(0, 2), "0.00");
+    EXPECT_EQ(render_decimal(-5, 2), "-0.05");
+    EXPECT_EQ(render_decimal(12345, 2), "123.45");
+    EXPECT_EQ(render_decimal(7, 0), "7");
+    EXPECT_EQ(render_decimal(-7, 0), "-7");
+    EXPECT_EQ(render_decimal(100, 2), "1.00");
+    EXPECT_EQ(render_decimal(5, 18), "0.000000000000000005");
+    EXPECT_EQ(render_decimal(kInt128Max, 0), "170141183460469231731687303715884105727");
+    EXPECT_EQ(render_decimal(kInt128Min, 0), "-170141183460469231731687303715884105728");
+    EXPECT_EQ(render_decimal(kInt128Min, 38), "-1.70141183460469231731687303715884105728");
+}
+
 TEST(ColumnData, TakeReturnsAllRowsAndLeavesAnEmptyColumnOfTheSameType) {
     ColumnData column(ColumnType::decimal128(38, 2));
     column.push_checked(cell::Decimal{12345});

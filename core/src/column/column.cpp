@@ -167,6 +167,8 @@ std::string render_time(std::int32_t seconds) {
     return buf;
 }
 
+}  // namespace
+
 std::string render_decimal(Int128 units, std::uint8_t scale) {
     std::string digits;
     append_unsigned(digits, magnitude_of(units));
@@ -184,6 +186,8 @@ std::string render_decimal(Int128 units, std::uint8_t scale) {
     }
     return out;
 }
+
+namespace {
 
 ColumnData::Values empty_values(ColumnType type) {
     switch (type.kind) {

@@ -38,6 +38,10 @@ struct CheckError {
     std::variant<TooLong, Mismatch> kind;
 };
 
+// `units` of 10^-scale as decimal text: "-0.05" for (-5, 2), "7" for (7, 0). Every 128-bit
+// value has one, the least included.
+std::string render_decimal(Int128 units, std::uint8_t scale);
+
 // One column. The fields are the Arrow buffers and are read directly by the exporters; the
 // member functions keep the invariants: `validity` holds exactly ceil(len / 8) bytes with
 // the bits past `len` at 0, a binary column holds len + 1 offsets starting at 0 and at most

@@ -1,14 +1,12 @@
-#include "native.hpp"
+#include "result_helpers.hpp"
 
 #include <set>
 #include <utility>
 #include <variant>
 
-namespace remitrax::binding::native {
+namespace remitrax::binding::result_helpers {
 
 namespace {
-
-__extension__ typedef unsigned __int128 Unsigned128;
 
 std::unexpected<Error> fail(Error::Kind kind, std::string message) {
     return std::unexpected(Error{kind, std::move(message)});
@@ -59,9 +57,10 @@ std::expected<const ColumnData*, Error> column(const Table& table, std::string_v
 namespace {
 
 // The column `column_name` of the table `table_name`, or the error for whichever is missing.
-std::expected<const ColumnData*, Error> table_column(const Tables& tables, std::string_view method,
-                                                     std::string_view table_name,
-                                                     std::string_view column_name) {
+[[nodiscard]] std::expected<const ColumnData*, Error> table_column(const Tables& tables,
+                                                                   std::string_view method,
+                                                                   std::string_view table_name,
+                                                                   std::string_view column_name) {
     const auto found = table(tables, method, table_name);
     if (!found) {
         return std::unexpected(found.error());
@@ -163,29 +162,10 @@ std::expected<std::string, Error> sum_payments(const Tables& tables) {
                         "Result.sum_payments: the sum of \"total_payment_amount\" in the table "
                         "\"payments\" overflows a 128-bit decimal at row " +
                             std::to_string(row) + " (amount " +
-                            fixed_point(amount->units, decimals->scale) + ")");
+                            render_decimal(amount->units, decimals->scale) + ")");
         }
     }
-    return fixed_point(sum, decimals->scale);
+    return render_decimal(sum, decimals->scale);
 }
 
-std::string fixed_point(Int128 value, std::uint8_t scale) {
-    const bool negative = value < 0;
-    // The magnitude as unsigned, where that of the least 128-bit value still fits.
-    Unsigned128 magnitude =
-        negative ? ~static_cast<Unsigned128>(value) + 1 : static_cast<Unsigned128>(value);
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(magnitude % 10)));
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (scale != 0) {
-        if (digits.size() <= scale) {
-            digits.insert(0, scale + 1 - digits.size(), '0');
-        }
-        digits.insert(digits.size() - scale, ".");
-    }
-    return negative ? "-" + digits : digits;
-}
-
-}  // namespace remitrax::binding::native
+}  // namespace remitrax::binding::result_helpers

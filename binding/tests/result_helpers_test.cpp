@@ -1,5 +1,5 @@
-// What the Result helpers compute, over tables built by hand: fixed-point text, the lookups
-// and their refusals, the organization, distinct patients and the overflow-checked sum.
+// What the Result helpers compute, over tables built by hand: the lookups and their
+// refusals, the organization, distinct patients and the overflow-checked sum.
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -7,26 +7,13 @@
 #include <vector>
 
 #include "column/table.hpp"
-#include "native.hpp"
+#include "result_helpers.hpp"
 
-namespace remitrax::binding::native {
+namespace remitrax::binding::result_helpers {
 namespace {
 
 constexpr Int128 kMax = std::numeric_limits<Int128>::max();
 constexpr Int128 kMin = std::numeric_limits<Int128>::min();
-
-TEST(Native, FixedPointWritesEveryMagnitudeAtItsScale) {
-    EXPECT_EQ(fixed_point(0, 2), "0.00");
-    EXPECT_EQ(fixed_point(-5, 2), "-0.05");
-    EXPECT_EQ(fixed_point(12345, 2), "123.45");
-    EXPECT_EQ(fixed_point(7, 0), "7");
-    EXPECT_EQ(fixed_point(-7, 0), "-7");
-    EXPECT_EQ(fixed_point(100, 2), "1.00");
-    EXPECT_EQ(fixed_point(5, 18), "0.000000000000000005");
-    EXPECT_EQ(fixed_point(kMax, 0), "170141183460469231731687303715884105727");
-    EXPECT_EQ(fixed_point(kMin, 0), "-170141183460469231731687303715884105728");
-    EXPECT_EQ(fixed_point(kMin, 38), "-1.70141183460469231731687303715884105728");
-}
 
 Tables payments(std::vector<Cell> amounts, ColumnType type = ColumnType::decimal128(38, 2)) {
     const std::vector<ColumnSchema> schema = {{"total_payment_amount", type}};
@@ -37,7 +24,7 @@ Tables payments(std::vector<Cell> amounts, ColumnType type = ColumnType::decimal
     return Tables(std::vector<Table>{std::move(table)});
 }
 
-TEST(Native, SumsSkipNullsAndStopAtTheFirstOverflow) {
+TEST(ResultHelpers, SumsSkipNullsAndStopAtTheFirstOverflow) {
     EXPECT_EQ(sum_payments(payments({cell::Decimal{1000}, cell::Null{}, cell::Decimal{-250}})),
               "7.50");
     EXPECT_EQ(sum_payments(payments({})), "0.00");
@@ -62,7 +49,7 @@ TEST(Native, SumsSkipNullsAndStopAtTheFirstOverflow) {
               "a decimal; it is int64 (scale 2)");
 }
 
-TEST(Native, LookupsNameEveryTableAndColumn) {
+TEST(ResultHelpers, LookupsNameEveryTableAndColumn) {
     const Tables tables = payments({cell::Decimal{1}});
     const auto claims = count_claims(tables);
     ASSERT_FALSE(claims.has_value());
@@ -78,7 +65,7 @@ TEST(Native, LookupsNameEveryTableAndColumn) {
               "Result.payee reads the table \"payments\"; the tables are: ");
 }
 
-TEST(Native, PatientsAreDistinctStoredBytes) {
+TEST(ResultHelpers, PatientsAreDistinctStoredBytes) {
     const std::vector<ColumnSchema> schema = {{"patient_id", ColumnType::binary()}};
     Table claims("claims", schema);
     for (const Cell& id :
@@ -92,4 +79,4 @@ TEST(Native, PatientsAreDistinctStoredBytes) {
 }
 
 }  // namespace
-}  // namespace remitrax::binding::native
+}  // namespace remitrax::binding::result_helpers

@@ -13,7 +13,7 @@
 #include "column/table.hpp"
 #include "column/types.hpp"
 
-namespace remitrax::binding::native {
+namespace remitrax::binding::result_helpers {
 
 // A refusal and the Python exception it becomes.
 struct Error {
@@ -52,7 +52,4 @@ using Organization = std::array<std::optional<std::string>, 6>;
 // The sum of the payments' total amounts as decimal text at the column's scale.
 [[nodiscard]] std::expected<std::string, Error> sum_payments(const Tables& tables);
 
-// `value` units of 10^-scale as decimal text: "-0.05" for (-5, 2), "7" for (7, 0).
-std::string fixed_point(Int128 value, std::uint8_t scale);
-
-}  // namespace remitrax::binding::native
+}  // namespace remitrax::binding::result_helpers
