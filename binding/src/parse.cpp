@@ -176,11 +176,6 @@ int result_clear(PyObject* self) {
     return 0;
 }
 
-// The fields are null only after the collector cleared a cycle through the list.
-PyObject* field_or_none(const Ref& field) {
-    return Ref::borrow(field ? field.get() : Py_None).release();
-}
-
 PyObject* result_document(PyObject* self, void*) {
     return field_or_none(result_of(self).document);
 }

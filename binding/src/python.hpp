@@ -49,6 +49,12 @@ class Ref {
     PyObject* p_ = nullptr;
 };
 
+// A new reference to what an object's field holds, or to None for an empty field: the
+// fields of the module's objects are empty only after the collector cleared a cycle.
+inline PyObject* field_or_none(const Ref& field) {
+    return Ref::borrow(field ? field.get() : Py_None).release();
+}
+
 // Releases the GIL for its lifetime and takes it back on the way out, also when an
 // exception passes through: Python errors may only be set after that.
 class GilRelease {

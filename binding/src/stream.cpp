@@ -144,10 +144,6 @@ int batch_clear(PyObject* self) {
     return 0;
 }
 
-PyObject* field_or_none(const Ref& field) {
-    return Ref::borrow(field ? field.get() : Py_None).release();
-}
-
 PyObject* batch_tables(PyObject* self, void*) {
     return field_or_none(value_of<BatchValue>(self).tables);
 }

@@ -1,17 +1,21 @@
 // The byte tricks against plain byte-by-byte answers over many inputs: loads, counts and
-// searches, word matches, digit words, keys, and the sixteen- and sixty-four-byte scanners.
+// searches, word matches, digit words, dates and amounts read as one word (against the
+// general parsers), keys, and the sixteen- and sixty-four-byte scanners.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "base/bytes.hpp"
+#include "column/column.hpp"
+#include "column/parse.hpp"
 
 namespace {
 
@@ -112,8 +116,59 @@ TEST(Bytes, DigitWordsReadEightDigits) {
         ASSERT_EQ(bytes::all_digits(w), digits) << text;
         if (digits) {
             ASSERT_EQ(bytes::eight_digits(w), std::stoull(text)) << text;
+            const bytes::DateDigits date = bytes::date_digits(w);
+            ASSERT_EQ(date.year, std::stoul(text.substr(0, 4))) << text;
+            ASSERT_EQ(date.month, std::stoul(text.substr(4, 2))) << text;
+            ASSERT_EQ(date.day, std::stoul(text.substr(6, 2))) << text;
         }
     }
+}
+
+// An amount read from windows that hold it at every offset, amid bytes that could pass for
+// part of an amount, must give what the general reading gives wherever it settles the text:
+// texts of 1 to 10 bytes cross the 8 bytes read as one word, and scales up to 20 cross the 18
+// digits that fit one.
+TEST(Bytes, DecimalWordsAgreeWithTheGeneralReading) {
+    std::mt19937_64 rng(835835);
+    const auto below = [&](unsigned n) { return static_cast<unsigned>(rng() % n); };
+    const auto shown = [](std::optional<Int128> units) {
+        return units ? render_decimal(*units, 0) : std::string("none");
+    };
+    const std::string_view alphabet = "0123456789012345678901234567890123456789..-x";
+    std::size_t settled = 0, refused = 0, windowed = 0;
+    for (int i = 0; i < 200000; ++i) {
+        std::string text;
+        const unsigned length = 1 + below(10);
+        for (unsigned k = 0; k < length; ++k) {
+            text += alphabet[below(static_cast<unsigned>(alphabet.size()))];
+        }
+        const auto scale = static_cast<std::uint8_t>(below(8) == 0 ? below(256) : below(21));
+        const std::string expected = shown(parse_r(text, scale));
+        // Before and after the text: none, a few or many bytes of the same alphabet.
+        std::string buffer;
+        const unsigned lead = below(3) == 0 ? 0 : below(12);
+        const unsigned trail = below(3) == 0 ? 0 : below(12);
+        for (unsigned k = 0; k < lead + trail; ++k) {
+            buffer += alphabet[below(static_cast<unsigned>(alphabet.size()))];
+        }
+        buffer.insert(lead, text);
+        const std::string_view window(buffer);
+        const std::string_view in_window = window.substr(lead, text.size());
+        const auto word = bytes::decimal_word(in_window, scale, window);
+        if (word) {
+            ASSERT_EQ(shown(Int128{word->units}), expected)
+                << text << " at " << +scale << " in " << buffer;
+            const auto counted = std::ranges::count_if(text, bytes::is_digit);
+            ASSERT_EQ(word->digits, static_cast<std::uint64_t>(counted))
+                << text << " in " << buffer;
+            ++settled;
+        }
+        refused += expected == "none" ? 1u : 0u;
+        windowed += lead + trail > 0 ? 1u : 0u;
+    }
+    EXPECT_GT(settled, 50000u);
+    EXPECT_GT(refused, 50000u);
+    EXPECT_GT(windowed, 100000u);
 }
 
 TEST(Bytes, KeysAreTheBytesBelowALeadingOne) {

@@ -20,7 +20,6 @@ using remitrax::CivilDate;
 using remitrax::ColumnType;
 using remitrax::date_days;
 using remitrax::days_from_civil;
-using remitrax::decimal_units;
 using remitrax::Int128;
 using remitrax::parse_r;
 using remitrax::parse_tm;
@@ -280,55 +279,6 @@ TEST(ParseR, AgreesWithStringArithmeticOnRandomTexts) {
     // Both outcomes must be well represented for the comparison to mean anything.
     EXPECT_GT(accepted, 50000u);
     EXPECT_GT(refused, 50000u);
-}
-
-// The same text read from windows that hold it at every offset, amid bytes that could pass for
-// part of an amount, must give what the general reading gives: texts of 1 to 10 bytes cross
-// the 8 bytes read as one word, and scales up to 20 cross the 18 digits that fit one.
-TEST(ParseR, ReadingFromAWindowAgreesWithTheGeneralReading) {
-    std::mt19937_64 rng(835835);
-    const auto below = [&](unsigned n) { return static_cast<unsigned>(rng() % n); };
-    const std::string_view alphabet = "0123456789012345678901234567890123456789..-x";
-    std::size_t accepted = 0, refused = 0, windowed = 0;
-    for (int i = 0; i < 200000; ++i) {
-        std::string text;
-        const unsigned length = 1 + below(10);
-        for (unsigned k = 0; k < length; ++k) {
-            text += alphabet[below(static_cast<unsigned>(alphabet.size()))];
-        }
-        const auto scale = static_cast<std::uint8_t>(below(8) == 0 ? below(256) : below(21));
-        const std::string expected = shown(parse_r(text, scale));
-        // Before and after the text: none, a few or many bytes of the same alphabet.
-        std::string buffer;
-        const unsigned lead = below(3) == 0 ? 0 : below(12);
-        const unsigned trail = below(3) == 0 ? 0 : below(12);
-        for (unsigned k = 0; k < lead + trail; ++k) {
-            buffer += alphabet[below(static_cast<unsigned>(alphabet.size()))];
-        }
-        buffer.insert(lead, text);
-        const std::string_view window(buffer);
-        const std::string_view in_window = window.substr(lead, text.size());
-        std::uint64_t digits = 99;
-        // The word reading where it settles the text, else the general one, as the checks
-        // read amounts.
-        std::int64_t word = 0;
-        const remitrax::Int128 units =
-            remitrax::word_decimal_units(in_window, scale, window, word, digits)
-                ? remitrax::Int128{word}
-                : remitrax::decimal_units_counted(in_window, scale, digits);
-        const std::string got = units == remitrax::no_units ? "none" : decimal(units);
-        ASSERT_EQ(got, expected) << text << " at " << +scale << " in " << buffer;
-        if (got != "none") {
-            const auto counted =
-                std::ranges::count_if(text, [](char c) { return c >= '0' && c <= '9'; });
-            ASSERT_EQ(digits, static_cast<std::uint64_t>(counted)) << text << " in " << buffer;
-        }
-        ++(got == "none" ? refused : accepted);
-        windowed += lead + trail > 0 ? 1u : 0u;
-    }
-    EXPECT_GT(accepted, 50000u);
-    EXPECT_GT(refused, 50000u);
-    EXPECT_GT(windowed, 100000u);
 }
 
 // Eight-digit dates are read as one word: every day of many years, every month and day number

@@ -1,5 +1,5 @@
-// Byte tricks in one place: bytes read eight at a time as one word, scanned sixteen or
-// sixty-four at a time, and packed into integer keys.
+// Byte tricks in one place: bytes read eight at a time as one word, digits and amounts read
+// from a word, bytes scanned sixteen or sixty-four at a time, and packed into integer keys.
 //
 // One byte order throughout: the first byte of the input is the lowest byte of a word, and bit
 // i of a mask stands for byte i. Loads swap bytes on a big-endian host, so every trick below
@@ -7,10 +7,12 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -90,6 +92,11 @@ constexpr Word first_match(Word w, Word pattern) {
     return (x - repeated(1)) & ~x & repeated(0x80);
 }
 
+// Whether the byte is an ASCII digit.
+constexpr bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
 // Whether all eight bytes are ASCII digits.
 constexpr bool all_digits(Word w) {
     const Word high = repeated(0xF0);
@@ -103,6 +110,84 @@ constexpr std::uint64_t eight_digits(Word w) {
     return (((w & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
             (((w >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >>
            32;
+}
+
+// Eight ASCII digits CCYYMMDD, the first in the lowest byte, as year, month and day.
+struct DateDigits {
+    std::uint32_t year = 0;
+    std::uint32_t month = 0;
+    std::uint32_t day = 0;
+};
+constexpr DateDigits date_digits(Word w) {
+    // Pairs of digits as numbers in bytes 0, 2, 4 and 6.
+    std::uint64_t v = w - repeated('0');
+    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFu;
+    return {static_cast<std::uint32_t>((v & 0xFF) * 100 + ((v >> 16) & 0xFF)),
+            static_cast<std::uint32_t>((v >> 32) & 0xFF), static_cast<std::uint32_t>(v >> 48)};
+}
+
+// 10^0 to 10^18, the powers that fit 64 bits.
+inline constexpr std::array<std::uint64_t, 19> powers_of_ten_64 = [] {
+    std::array<std::uint64_t, 19> p{};
+    p[0] = 1;
+    for (std::size_t i = 1; i < p.size(); ++i) {
+        p[i] = p[i - 1] * 10;
+    }
+    return p;
+}();
+
+// An amount read from one word, in units of 10^-scale, and its count of digits.
+struct DecimalWord {
+    std::int64_t units = 0;
+    std::uint32_t digits = 0;
+};
+
+// An R decimal (optional leading "-", digits, optional "." and at most `scale` fraction
+// digits, at least one digit) of up to 8 bytes besides the sign, read as one word when
+// `window`, which holds `text` and all of which may be read, has 8 bytes around it. Nothing
+// when the text is not settled that way: longer, not in a word, not such a decimal, or of
+// more than 18 digits at the scale; the digit-by-digit reading decides those. The result is
+// small enough to come back in registers.
+inline std::optional<DecimalWord> decimal_word(std::string_view text, std::uint8_t scale,
+                                               std::string_view window) {
+#if defined(REMITRAX_ABLATION_WORD_VALUES)
+    // Every amount left to the digit-by-digit reading.
+    static_cast<void>(text);
+    static_cast<void>(scale);
+    static_cast<void>(window);
+    return std::nullopt;
+#else
+    const bool negative = !text.empty() && text.front() == '-';
+    const std::size_t n = text.size() - (negative ? 1 : 0);
+    Word w = 0;
+    if (n - 1 < 8 && load_top(text.substr(negative ? 1 : 0), window, w)) {
+        // The text fills the top n bytes; the bytes below it are not looked at.
+        unsigned below = static_cast<unsigned>(8 - n) * 8;
+        const Word point = matches(w, repeated('.')) >> below << below;
+        // The bytes before the point move up over it, without a branch on whether there is
+        // one: with none, nothing moves and the fraction is empty.
+        const Word at = point >> 7;  // the low bit of the point's byte
+        const Word before = at - (at != 0 ? 1 : 0);
+        w = (w & ~(before | at * 0xFF)) | ((w & before) << 8);
+        const std::uint64_t fraction =
+            at != 0 ? static_cast<std::uint64_t>(__builtin_clzll(point)) / 8 : 0;
+        below += at != 0 ? 8 : 0;
+        if ((point & (point - 1)) == 0 && below < 64 && fraction <= scale) {
+            const Word pad = (Word{1} << below) - 1;
+            w = (w & ~pad) | (repeated('0') & pad);
+            const std::uint64_t count = 8 - below / 8;
+            const std::uint64_t missing = scale - fraction;
+            if (all_digits(w) && count + missing <= 18) {
+                // At most 18 digits: the magnitude stays below 2^63.
+                const auto magnitude =
+                    static_cast<std::int64_t>(eight_digits(w) * powers_of_ten_64[missing]);
+                return DecimalWord{negative ? -magnitude : magnitude,
+                                   static_cast<std::uint32_t>(count)};
+            }
+        }
+    }
+    return std::nullopt;
+#endif
 }
 
 // How many bytes equal `target`. Blocks of 255 bytes sum into one byte, a reduction the

@@ -7,9 +7,7 @@ namespace remitrax {
 
 namespace {
 
-constexpr bool is_digit(char c) {
-    return c >= '0' && c <= '9';
-}
+using bytes::is_digit;
 
 constexpr bool all_digits(std::string_view text) {
     for (const char c : text) {
@@ -23,11 +21,6 @@ constexpr bool all_digits(std::string_view text) {
 // Two ASCII digits, already checked.
 constexpr std::uint32_t two_digits(const char* p) {
     return static_cast<std::uint32_t>(p[0] - '0') * 10 + static_cast<std::uint32_t>(p[1] - '0');
-}
-
-constexpr std::uint32_t month_length(std::uint32_t year, std::uint32_t month) {
-    constexpr std::uint8_t lengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && is_leap_year(year) ? 29 : lengths[month - 1];
 }
 
 constexpr std::size_t max_digits = 38;
@@ -76,7 +69,7 @@ std::optional<CivilDate> civil_date(std::string_view text) {
     }
     const std::uint32_t month = two_digits(p);
     const std::uint32_t day = two_digits(p + 2);
-    if (year == 0 || month < 1 || month > 12 || day < 1 || day > month_length(year, month)) {
+    if (!is_valid_date(year, month, day)) {
         return std::nullopt;
     }
     return CivilDate{year, month, day};
@@ -84,12 +77,13 @@ std::optional<CivilDate> civil_date(std::string_view text) {
 
 namespace {
 
-// The common short value: at most 18 digits in all, so the units fit 64 bits. no_units when
+// The common short value: at most 18 digits in all, so the units fit 64 bits. Nothing when
 // the text is longer or not such a value, which the general reading then decides.
-Int128 parse_short_r(const char* p, const char* end, bool negative, std::uint8_t scale) {
+std::optional<Int128> parse_short_r(const char* p, const char* end, bool negative,
+                                    std::uint8_t scale) {
     constexpr std::size_t short_digits = 18;
     if (static_cast<std::size_t>(end - p) > short_digits) {
-        return no_units;
+        return std::nullopt;
     }
     std::uint64_t units = 0;
     std::size_t digits = 0;
@@ -102,12 +96,12 @@ Int128 parse_short_r(const char* p, const char* end, bool negative, std::uint8_t
         } else if (*p == '.' && point == nullptr) {
             point = p;
         } else {
-            return no_units;
+            return std::nullopt;
         }
     }
     const std::size_t fraction = point == nullptr ? 0 : static_cast<std::size_t>(end - point - 1);
     if (digits == 0 || fraction > scale || digits + (scale - fraction) > short_digits) {
-        return no_units;
+        return std::nullopt;
     }
     const auto value = static_cast<Int128>(units) * powers_of_ten[scale - fraction];
     return negative ? -value : value;
@@ -115,14 +109,14 @@ Int128 parse_short_r(const char* p, const char* end, bool negative, std::uint8_t
 
 }  // namespace
 
-Int128 decimal_units(std::string_view text, std::uint8_t scale) {
+std::optional<Int128> parse_r(std::string_view text, std::uint8_t scale) {
     const char* p = text.data();
     const char* const end = p + text.size();
     const bool negative = p != end && *p == '-';
     if (negative) {
         ++p;
     }
-    if (const Int128 value = parse_short_r(p, end, negative, scale); value != no_units) {
+    if (const auto value = parse_short_r(p, end, negative, scale)) {
         return value;
     }
     // The integer and fraction digits are read as one number; the point only marks where the
@@ -137,7 +131,7 @@ Int128 decimal_units(std::string_view text, std::uint8_t scale) {
         if (is_digit(c)) {
             if (chunk_len == chunk_digits) {
                 if (!join(value, chunk, chunk_len)) {
-                    return no_units;
+                    return std::nullopt;
                 }
                 chunk = 0;
                 chunk_len = 0;
@@ -148,12 +142,12 @@ Int128 decimal_units(std::string_view text, std::uint8_t scale) {
         } else if (c == '.' && point == nullptr) {
             point = p;
         } else {
-            return no_units;
+            return std::nullopt;
         }
     }
     const std::size_t fraction = point == nullptr ? 0 : static_cast<std::size_t>(end - point - 1);
     if (digits == 0 || fraction > scale || !join(value, chunk, chunk_len)) {
-        return no_units;
+        return std::nullopt;
     }
     // Zero stays zero at any scale; anything else beyond 38 powers of ten is out of range.
     const std::size_t missing = scale - fraction;
@@ -165,17 +159,9 @@ Int128 decimal_units(std::string_view text, std::uint8_t scale) {
     if (value != 0 &&
         (missing > max_digits || __builtin_mul_overflow(value, powers_of_ten[missing], &value) ||
          value > max_magnitude)) {
-        return no_units;
-    }
-    return negative ? -value : value;
-}
-
-std::optional<Int128> parse_r(std::string_view text, std::uint8_t scale) {
-    const Int128 units = decimal_units(text, scale);
-    if (units == no_units) {
         return std::nullopt;
     }
-    return units;
+    return negative ? -value : value;
 }
 
 std::optional<std::uint32_t> parse_tm(std::string_view text) {

@@ -4,6 +4,7 @@
 #include <limits>
 #include <utility>
 
+#include "base/saturating.hpp"
 #include "spec/spec.hpp"
 
 namespace remitrax {
@@ -11,12 +12,6 @@ namespace remitrax {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-void saturating_increment(std::uint64_t& counter) {
-    if (counter != std::numeric_limits<std::uint64_t>::max()) {
-        ++counter;
-    }
-}
 
 // True when `text` is the decimal form of `expected`: ASCII digits only, leading zeros
 // allowed, no sign or blank, and a value that fits 64 bits.

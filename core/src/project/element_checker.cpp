@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "base/bytes.hpp"
 #include "base/fault.hpp"
 #include "column/parse.hpp"
 #include "project/values.hpp"
@@ -168,19 +169,20 @@ void ElementChecker::refuse_value(const Segment& segment, std::uint64_t index,
         case ColumnKind::Decimal128: {
             window = window_of(text, raw);
             // Each reading keeps its own result, so the amounts of one word stay in registers.
-            if (std::int64_t units = 0;
-                word_decimal_units(text, check.type.scale, window, units, length)) {
-                keep(Kept::Kind::Decimal, static_cast<std::uint64_t>(units),
-                     units < 0 ? ~std::uint64_t{0} : 0);
+            if (const auto word = bytes::decimal_word(text, check.type.scale, window)) {
+                keep(Kept::Kind::Decimal, static_cast<std::uint64_t>(word->units),
+                     word->units < 0 ? ~std::uint64_t{0} : 0);
+                length = word->digits;
                 break;
             }
-            const Int128 units = decimal_units_counted(text, check.type.scale, length);
-            if (units == no_units) [[unlikely]] {
+            const auto units = parse_r(text, check.type.scale);
+            if (!units) [[unlikely]] {
                 refuse_value(segment, index, element, component, check, text);
                 return;
             }
-            keep(Kept::Kind::Decimal, static_cast<std::uint64_t>(units),
-                 static_cast<std::uint64_t>(units >> 64));
+            keep(Kept::Kind::Decimal, static_cast<std::uint64_t>(*units),
+                 static_cast<std::uint64_t>(*units >> 64));
+            length = value::valid_length(check.type, text);
             break;
         }
         case ColumnKind::Date32: {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/fault.hpp"
+#include "base/saturating.hpp"
 
 namespace remitrax {
 
@@ -61,9 +62,7 @@ void Projector::opened(LoopId loop, std::uint64_t segment) {
     if (loop >= instances_.size()) [[unlikely]] {
         throw InternalFault("loop " + std::to_string(loop) + " opened, which the spec lacks");
     }
-    if (instances_[loop] != std::numeric_limits<std::uint64_t>::max()) {
-        ++instances_[loop];
-    }
+    saturating_increment(instances_[loop]);
     open_.push_back({loop, instances_[loop]});
     rows_.opened(loop, segment);
 }

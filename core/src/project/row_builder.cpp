@@ -5,17 +5,12 @@
 #include <variant>
 
 #include "base/fault.hpp"
+#include "base/saturating.hpp"
 #include "project/values.hpp"
 
 namespace remitrax {
 
 namespace {
-
-void saturating_increment(std::uint64_t& value) {
-    if (value != std::numeric_limits<std::uint64_t>::max()) {
-        ++value;
-    }
-}
 
 // Every condition names an element of `segment` that is simple and holds exactly its value.
 bool conditions_hold(const ColumnSource::Conditions& conditions, const Segment& segment) {

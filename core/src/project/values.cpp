@@ -4,17 +4,12 @@
 #include <cstring>
 #include <limits>
 
+#include "base/bytes.hpp"
 #include "column/parse.hpp"
 
 namespace remitrax::value {
 
-namespace {
-
-constexpr bool is_digit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-}  // namespace
+using bytes::is_digit;
 
 std::optional<std::int64_t> parse_int(std::string_view text) {
     const bool negative = !text.empty() && text.front() == '-';
@@ -55,8 +50,8 @@ std::optional<Cell> parse(ColumnType type, std::string_view text) {
             }
             return std::nullopt;
         case ColumnKind::Decimal128:
-            if (const Int128 units = decimal_units(text, type.scale); units != no_units) {
-                return Cell{cell::Decimal{units}};
+            if (const auto units = parse_r(text, type.scale)) {
+                return Cell{cell::Decimal{*units}};
             }
             return std::nullopt;
         case ColumnKind::Date32:
