@@ -314,28 +314,4 @@ TEST(EnvelopeChecker, FinishStartsAfreshAndCountsEachLoop) {
     EXPECT_EQ(findings(*document, checker), first);
 }
 
-TEST(TextAt, SimpleViewCompositeJoinedAbsentOutside) {
-    auto document = Document::parse(Buffer::copy_of(isa() + "XX*a*b:c*:*d:*~"));
-    ASSERT_TRUE(document.has_value());
-    const std::optional<remitrax::Segment> segment = document->segment(1);
-    ASSERT_TRUE(segment.has_value());
-    struct Case {
-        std::uint64_t position;
-        char separator;
-        std::optional<std::string> expected;
-    };
-    const std::vector<Case> cases = {
-        {0, ':', std::nullopt}, {1, ':', "a"},          {2, ':', "b:c"},
-        {2, '^', "b^c"},        {3, '-', "-"},          {4, '^', "d^"},
-        {5, ':', ""},           {6, ':', std::nullopt}, {~std::uint64_t{0}, ':', std::nullopt},
-    };
-    std::string scratch;
-    for (const Case& c : cases) {
-        const auto text =
-            remitrax::envelope::text_at(segment->elements(), c.position, c.separator, scratch);
-        EXPECT_EQ(text ? std::optional<std::string>(*text) : std::nullopt, c.expected)
-            << c.position << c.separator;
-    }
-}
-
 }  // namespace

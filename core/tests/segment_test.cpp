@@ -1,6 +1,7 @@
 // Splitting a segment body into elements and components, and removing release characters.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -332,6 +333,27 @@ TEST(Element, RefilledOnItsOwnLikeInASegment) {
         const Element copied(*original);
         original.reset();
         EXPECT_EQ(show(copied), c.expected);
+    }
+}
+
+TEST(ElementText, SimpleViewCompositeJoinedAbsentOutside) {
+    const Segment segment = parse("XX*a*b:c*:*d:*", delimiters());
+    struct Case {
+        std::uint64_t position;
+        char separator;
+        std::optional<std::string> expected;
+    };
+    const std::vector<Case> cases = {
+        {0, ':', std::nullopt}, {1, ':', "a"},          {2, ':', "b:c"},
+        {2, '^', "b^c"},        {3, '-', "-"},          {4, '^', "d^"},
+        {5, ':', ""},           {6, ':', std::nullopt}, {~std::uint64_t{0}, ':', std::nullopt},
+    };
+    std::string scratch;
+    for (const Case& c : cases) {
+        const auto text =
+            remitrax::element_text(segment.elements(), c.position, c.separator, scratch);
+        EXPECT_EQ(text ? std::optional<std::string>(*text) : std::nullopt, c.expected)
+            << c.position << c.separator;
     }
 }
 

@@ -36,31 +36,6 @@ bool declares_count(std::string_view text, std::uint64_t expected) {
 
 }  // namespace
 
-namespace envelope {
-
-std::optional<std::string_view> text_at(std::span<const Element> elements, std::uint64_t position,
-                                        char separator, std::string& scratch) {
-    if (position == 0 || position > elements.size()) {
-        return std::nullopt;
-    }
-    const Element& element = elements[static_cast<std::size_t>(position - 1)];
-    if (!element.is_composite()) {
-        return element.value().bytes();
-    }
-    scratch.clear();
-    bool first = true;
-    for (const Value& component : element.components()) {
-        if (!first) {
-            scratch += separator;
-        }
-        first = false;
-        scratch += component.bytes();
-    }
-    return std::string_view(scratch);
-}
-
-}  // namespace envelope
-
 EnvelopeChecker::EnvelopeChecker(const Spec& spec, const Delimiters& delimiters)
     : spec_(&spec), counts_(spec.loops.size(), 0), component_(delimiters.component) {
     ends_.reserve(spec.loops.size());
@@ -151,7 +126,7 @@ void EnvelopeChecker::opened(const Segment& segment, const Event& event) {
         return;
     }
     const std::uint64_t element = def.control->opener_element;
-    if (const auto text = envelope::text_at(segment.elements(), element, component_, scratch_)) {
+    if (const auto text = element_text(segment.elements(), element, component_, scratch_)) {
         record.opener.emplace(*text);
     } else {
         report(Rule{Rule::ControlElementMissing{std::string(segment.id()), element}},
@@ -181,7 +156,7 @@ void EnvelopeChecker::check_end(const Segment& segment, Open& record, const Cont
 
     // The scratch text of the count is done with before the closer may reuse it.
     const auto count =
-        envelope::text_at(segment.elements(), control.count_element, component_, scratch_);
+        element_text(segment.elements(), control.count_element, component_, scratch_);
     if (!count) {
         report(Rule{Rule::ControlElementMissing{std::string(segment.id()), control.count_element}},
                index, control.count_element, {});
@@ -195,7 +170,7 @@ void EnvelopeChecker::check_end(const Segment& segment, Open& record, const Cont
         return;
     }
     const auto closer =
-        envelope::text_at(segment.elements(), control.closer_element, component_, scratch_);
+        element_text(segment.elements(), control.closer_element, component_, scratch_);
     if (!closer) {
         report(Rule{Rule::ControlElementMissing{std::string(segment.id()), control.closer_element}},
                index, control.closer_element, {});

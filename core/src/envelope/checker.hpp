@@ -21,17 +21,6 @@ namespace remitrax {
 
 struct Spec;
 
-namespace envelope {
-
-// The text of the element at a 1-based position; nothing at position 0 or past the last
-// element. A simple element gives a view of its value. A composite element gives its
-// components joined by `separator`, written into `scratch` and viewed there, so the result
-// lives until `scratch` changes.
-std::optional<std::string_view> text_at(std::span<const Element> elements, std::uint64_t position,
-                                        char separator, std::string& scratch);
-
-}  // namespace envelope
-
 // Tracks the loop events of each segment with a stack of its own and reports what it finds
 // as diagnostics; it never changes the events and never stops. The spec must outlive it.
 class EnvelopeChecker {

@@ -40,17 +40,7 @@ std::vector<DroppedValue> append(const Row& row, Table& table) {
     }
     std::vector<DroppedValue> dropped;
     table.append_row([&](std::span<NamedColumn> columns) {
-        push_index(columns[0].data, row.number);
-        push_index(columns[1].data, row.segment);
-        std::size_t c = 2;
-        for (const auto& parent : row.parents) {
-            if (parent) {
-                push_index(columns[c].data, *parent);
-            } else {
-                columns[c].data.push_null();
-            }
-            ++c;
-        }
+        std::size_t c = push_prefix(columns, row.number, row.segment, row.parents);
         for (const PendingCell& value : row.cells) {
             NamedColumn& column = columns[c++];
             switch (value.index()) {

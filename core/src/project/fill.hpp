@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <ranges>
 #include <span>
 #include <string>
 #include <string_view>
@@ -95,6 +96,26 @@ inline void push_index(ColumnData& column, std::uint64_t value) {
     } else {
         column.push_int(static_cast<std::int64_t>(value));
     }
+}
+
+// Appends what every row of the row builder's schema starts with: the row number, the
+// segment index and, per ancestor table, the number of its open row or a null for none.
+// Returns the index of the first column after them.
+template <std::ranges::input_range Parents>
+std::size_t push_prefix(std::span<NamedColumn> columns, std::uint64_t number, std::uint64_t segment,
+                        Parents&& parents) {
+    push_index(columns[0].data, number);
+    push_index(columns[1].data, segment);
+    std::size_t c = 2;
+    for (const std::optional<std::uint64_t> parent : parents) {
+        if (parent) {
+            push_index(columns[c].data, *parent);
+        } else {
+            columns[c].data.push_null();
+        }
+        ++c;
+    }
+    return c;
 }
 
 // Records text that `column` refused in `dropped` and stores a null in its place.

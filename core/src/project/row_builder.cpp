@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
+#include <ranges>
 #include <variant>
 
 #include "base/fault.hpp"
@@ -389,18 +391,11 @@ void RowBuilder::segment_row(TableIndex table, std::optional<std::uint64_t> grou
                             "\" do not match its columns");
     }
     state.table.append_row([&](std::span<NamedColumn> columns) {
-        fill::push_index(columns[0].data, number);
-        fill::push_index(columns[1].data, index);
-        std::size_t c = 2;
-        for (const TableIndex ancestor : ancestors) {
-            const TableState& up = tables_[ancestor];
-            if (up.row_open) {
-                fill::push_index(columns[c].data, up.row.number);
-            } else {
-                columns[c].data.push_null();
-            }
-            ++c;
-        }
+        const auto open_rows = ancestors | std::views::transform([&](TableIndex ancestor) {
+                                   const TableState& up = tables_[ancestor];
+                                   return up.row_open ? std::optional(up.row.number) : std::nullopt;
+                               });
+        std::size_t c = fill::push_prefix(columns, number, index, open_rows);
         for (const ColumnRead& read : reads) {
             fill::ColumnSink sink{columns[c++], dropped};
             read_into(read, segment, index, group, checked, sink);

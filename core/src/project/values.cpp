@@ -94,22 +94,10 @@ std::string_view leaf_text(const Segment& segment, std::uint64_t element,
     if (element == 0 || element > elements.size()) {
         return {};
     }
-    const Element& data = elements[element - 1];
     if (!component) {
-        if (!data.is_composite()) {
-            return data.value().bytes();
-        }
-        scratch.clear();
-        bool first = true;
-        for (const Value& part : data.components()) {
-            if (!first) {
-                scratch.push_back(separator);
-            }
-            first = false;
-            scratch.append(part.bytes());
-        }
-        return scratch;
+        return *element_text(elements, element, separator, scratch);
     }
+    const Element& data = elements[element - 1];
     const std::uint64_t k = *component;
     if (!data.is_composite()) {
         return k == 1 ? data.value().bytes() : std::string_view{};

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
@@ -107,6 +108,14 @@ class Pieces {
     char component_;
     std::optional<char> release_;
 };
+
+// The text of the element at a 1-based position; nothing at position 0 or past the last
+// element. A simple element gives a view of its value. A composite element gives its
+// components joined by `separator`, written into `scratch` and viewed there, so the result
+// lives until `scratch` changes.
+std::optional<std::string_view> element_text(std::span<const Element> elements,
+                                             std::uint64_t position, char separator,
+                                             std::string& scratch);
 
 // Position of the first unescaped `target` in `bytes`, or npos. A release byte escapes the
 // byte after it, even a separator or another release byte; a release byte in the last
