@@ -24,61 +24,13 @@
 
 #include "base/buffer.hpp"
 #include "common.hpp"
+#include "counting_new.hpp"
 #include "process/processor.hpp"
 #include "spec/spec.hpp"
 #include "x12/delimiters.hpp"
 #include "x12/document.hpp"
 #include "x12/segment.hpp"
 #include "x12/tokenizer.hpp"
-
-// Every global allocation function is replaced so that a pass can count its allocations.
-// The program is single-threaded, so a plain counter will do.
-namespace {
-
-std::size_t g_allocations = 0;
-
-void* try_allocate(std::size_t size, std::size_t align) {
-    ++g_allocations;
-    size = size == 0 ? 1 : size;
-    if (align <= alignof(std::max_align_t)) {
-        return std::malloc(size);
-    }
-    return std::aligned_alloc(align, (size + align - 1) / align * align);
-}
-
-void* allocate(std::size_t size, std::size_t align) {
-    if (void* p = try_allocate(size, align)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-
-constexpr std::size_t plain = alignof(std::max_align_t);
-
-}  // namespace
-
-// clang-format off
-void* operator new(std::size_t n) { return allocate(n, plain); }
-void* operator new[](std::size_t n) { return allocate(n, plain); }
-void* operator new(std::size_t n, std::align_val_t a) { return allocate(n, static_cast<std::size_t>(a)); }
-void* operator new[](std::size_t n, std::align_val_t a) { return allocate(n, static_cast<std::size_t>(a)); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return try_allocate(n, plain); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return try_allocate(n, plain); }
-void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept { return try_allocate(n, static_cast<std::size_t>(a)); }
-void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept { return try_allocate(n, static_cast<std::size_t>(a)); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
-// clang-format on
 
 namespace {
 
@@ -289,9 +241,9 @@ void report_allocations(const char* stage, std::size_t segments, Run run) {
     if (!wanted(stage)) {
         return;
     }
-    const std::size_t before = g_allocations;
+    const std::size_t before = remitrax::testing::allocation_count();
     run();
-    const auto n = static_cast<double>(g_allocations - before);
+    const auto n = static_cast<double>(remitrax::testing::allocation_count() - before);
     std::printf("allocations_per_segment stage=%s value=%.3f\n", stage,
                 n / static_cast<double>(segments));
     std::fflush(stdout);
@@ -484,12 +436,11 @@ int main(int argc, char** argv) {
 
     // Choosing the built-in spec the input declares, as a parse without a spec does.
     const auto spec_4010 = Spec::builtin_835_4010();
-    const Spec* const candidates[] = {spec.get(), spec_4010.get()};
     report("spec_select", n, bytes.size(), [&] {
         const auto t0 = Clock::now();
-        const Spec& chosen = Spec::select(candidates, *spec, doc.segments());
+        const auto chosen = Spec::select_builtin(spec, spec_4010, doc.segments());
         const auto t1 = Clock::now();
-        g_sink = chosen.loops.size();
+        g_sink = chosen->loops.size();
         return seconds(t0, t1);
     });
     if (wanted("process_run")) {

@@ -4,7 +4,6 @@
 
 #include <Python.h>
 
-#include <array>
 #include <memory>
 
 #include "python.hpp"
@@ -44,9 +43,7 @@ std::shared_ptr<const Spec> given_or_selected(std::shared_ptr<const Spec> given,
     }
     std::shared_ptr<const Spec> v5010 = spec::builtin();
     std::shared_ptr<const Spec> v4010 = spec::builtin_4010();
-    const std::array<const Spec*, 2> candidates = {v5010.get(), v4010.get()};
-    const Spec& chosen = Spec::select(candidates, *v5010, std::move(source));
-    return &chosen == v4010.get() ? v4010 : v5010;
+    return Spec::select_builtin(std::move(v5010), std::move(v4010), std::move(source));
 }
 
 }  // namespace remitrax::binding

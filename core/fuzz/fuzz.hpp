@@ -15,7 +15,6 @@
 #include "column/table.hpp"
 #include "diagnostic/diagnostic.hpp"
 #include "process/processor.hpp"
-#include "processor_roads.hpp"
 #include "spec/spec.hpp"
 #include "x12/delimiters.hpp"
 #include "x12/document.hpp"
@@ -101,7 +100,7 @@ inline const std::shared_ptr<const Spec>& builtin_4010() {
 // The built-in spec the input declares, 5010 when it declares neither.
 template <SegmentSource Source>
 std::shared_ptr<const Spec> declared_spec(Source source) {
-    return testing::choose_spec(std::move(source), builtin_5010(), builtin_4010());
+    return Spec::select_builtin(builtin_5010(), builtin_4010(), std::move(source));
 }
 
 inline void append_lines(std::span<const Diagnostic> diagnostics, std::string& out) {

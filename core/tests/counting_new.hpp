@@ -1,5 +1,6 @@
-// The global allocation functions, replaced to count calls. A test executable that links
-// counting_new.cpp counts every allocation made in it, so it holds no other tests.
+// The global allocation functions, replaced to count calls. A program that links
+// counting_new.cpp (an allocation test, or the x12 benchmark) counts every allocation made in
+// it, so a test executable that links it holds no other tests.
 #pragma once
 
 #include <cstddef>

@@ -43,23 +43,13 @@ inline Tokenizer open_tokenizer(std::string_view bytes) {
     return Tokenizer(bytes, Delimiters{});
 }
 
-// Of `v5010` and `v4010`, the spec the input declares; `v5010` when it declares neither.
-template <SegmentSource Source>
-std::shared_ptr<const Spec> choose_spec(Source source, const std::shared_ptr<const Spec>& v5010,
-                                        const std::shared_ptr<const Spec>& v4010) {
-    const Spec* const candidates[] = {v5010.get(), v4010.get()};
-    const Spec& chosen =
-        Spec::select(std::span<const Spec* const>(candidates), *v5010, std::move(source));
-    return &chosen == v4010.get() ? v4010 : v5010;
-}
-
-// The same between the built-in specs, each compiled once and shared by every caller, on any
-// thread.
+// The built-in spec the input declares, 5010 when it declares neither; each built-in is
+// compiled once and shared by every caller, on any thread.
 template <SegmentSource Source>
 std::shared_ptr<const Spec> choose_spec(Source source) {
     static const std::shared_ptr<const Spec> v5010 = Spec::builtin_835();
     static const std::shared_ptr<const Spec> v4010 = Spec::builtin_835_4010();
-    return choose_spec(std::move(source), v5010, v4010);
+    return Spec::select_builtin(v5010, v4010, std::move(source));
 }
 
 inline std::vector<std::string> lines_of(std::span<const Diagnostic> diagnostics) {

@@ -165,7 +165,7 @@ TEST(SpecThreads, BuiltinSpecsCompiledAtOnceWorkAsOneCompiledAlone) {
         for (const Input& input : inputs) {
             const Document document = open_document(input.bytes);
             const RunResult result =
-                Processor::run(choose_spec(document.segments(), v5010, v4010), document);
+                Processor::run(Spec::select_builtin(v5010, v4010, document.segments()), document);
             outcomes[t].push_back({result.tables.to_string(), lines_of(result.diagnostics)});
         }
     });

@@ -258,6 +258,12 @@ inline std::uint64_t key(std::string_view text, std::string_view window) {
     return key_of_word(load_short(text.data(), n), n);
 }
 
+// A key multiplied by 2^64 over the golden ratio, which spreads its bytes over the high bits:
+// the bits an open-addressing table takes its bucket from.
+constexpr std::uint64_t spread_key(std::uint64_t key) {
+    return key * 0x9E3779B97F4A7C15u;
+}
+
 // The text a key stands for.
 inline std::string text_of_key(std::uint64_t key) {
     std::string text;

@@ -88,7 +88,7 @@ class IdIndex {
         return found == long_.end() ? unknown : found->second;
     }
     static std::size_t bucket_of(std::uint64_t key) {
-        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 56);
+        return static_cast<std::size_t>(bytes::spread_key(key) >> 56);
     }
 
     // Hashes the bytes of a string and of a view alike, so that finding needs no string.

@@ -73,7 +73,7 @@ struct CodeSet {
 
   private:
     std::size_t bucket_of(std::uint64_t key) const {
-        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 32) & mask_;
+        return static_cast<std::size_t>(bytes::spread_key(key) >> 32) & mask_;
     }
     // The search among the codes that have no key.
     static bool contains_long(std::string_view text, const std::vector<std::string>& codes);

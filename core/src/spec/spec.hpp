@@ -74,6 +74,19 @@ struct Spec {
         return chosen ? *candidates[*chosen] : fallback;
     }
 
+    // Of the built-in 835 spec `v5010` and its 4010 form `v4010`, the one the input declares:
+    // select with the candidates v5010 then v4010 and v5010 as the fallback. What a parse or
+    // a stream without a spec of its own uses.
+    template <SegmentSource Source>
+    static std::shared_ptr<const Spec> select_builtin(std::shared_ptr<const Spec> v5010,
+                                                      std::shared_ptr<const Spec> v4010,
+                                                      Source source) {
+        const Spec* const candidates[] = {v5010.get(), v4010.get()};
+        const Spec& chosen =
+            select(std::span<const Spec* const>(candidates), *v5010, std::move(source));
+        return &chosen == v4010.get() ? std::move(v4010) : std::move(v5010);
+    }
+
     // The loop named exactly `name`, if any.
     std::optional<LoopId> loop_id(std::string_view name) const;
     // The loop's ancestors, outermost first, ending with its parent; empty for a root.
