@@ -1,3 +1,6 @@
+// Binding the arguments of a call by position or keyword, through the interpreter's own parser
+// so that its errors read as the interpreter's, and the checks and conversions of single
+// arguments.
 #include "args.hpp"
 
 #include <utility>

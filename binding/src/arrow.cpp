@@ -1,3 +1,6 @@
+// The Arrow C Data and C Stream export of one table: schemas and arrays whose buffers point
+// into the shared tables, the private data that keeps those tables alive, and the release
+// callbacks.
 #include "arrow.hpp"
 
 #include <cerrno>

@@ -1,3 +1,5 @@
+// The class Diagnostic: its members and text forms, the conversion of the core findings into a
+// list of Diagnostic objects, and _external_diagnostic.
 #include "diagnostic.hpp"
 
 #include <array>

@@ -1,3 +1,5 @@
+// The classes Document, Segment and Delimiters over the core's values, and read_document, the
+// step of a parse that turns the input copy into a Document.
 #include "document.hpp"
 
 #include <cstdint>

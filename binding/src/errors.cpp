@@ -1,3 +1,5 @@
+// The module's exception types, created once per process, and the conversion of core errors
+// and C++ exceptions into Python exceptions.
 #include "errors.hpp"
 
 #include "docs.hpp"

@@ -1,3 +1,4 @@
+// Creating the module's heap types from their specs, once per process.
 #include "objects.hpp"
 
 #include <string>

@@ -1,3 +1,5 @@
+// The whole-file road: parse() copies the input, then indexes, selects the spec and processes
+// with the GIL released; the class Result and its helpers over the tables.
 #include "parse.hpp"
 
 #include <array>

@@ -1,3 +1,5 @@
+// The Result helpers' work over the shared tables: lookups by fixed names with the errors that
+// name what exists, the payer and payee, the counts and the overflow-checked payment sum.
 #include "result_helpers.hpp"
 
 #include <set>

@@ -1,3 +1,4 @@
+// The class Spec and the process-wide cells of the built-in specs.
 #include "spec.hpp"
 
 #include <atomic>

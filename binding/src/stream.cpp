@@ -1,3 +1,5 @@
+// The segment-at-a-time road: stream() and the class Stream, whose steps run with the GIL
+// released behind a lock that is only ever tried, and the class Batch.
 #include "stream.hpp"
 
 #include <array>

@@ -1,3 +1,4 @@
+// The registry that the stub records of the module's classes and functions join at start-up.
 #include "stub_registry.hpp"
 
 #include <utility>

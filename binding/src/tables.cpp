@@ -1,3 +1,5 @@
+// The classes Tables and Table over the shared tables: lookups, text forms, the Arrow PyCapsule
+// export and the conversions to pandas and polars.
 #include "tables.hpp"
 
 #include <array>

@@ -1,3 +1,5 @@
+// Quoted forms of bytes for messages, with the UTF-8 decoding and the Unicode lookups they
+// need.
 #include "base/text.hpp"
 
 #include <algorithm>

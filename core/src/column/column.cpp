@@ -1,3 +1,5 @@
+// One table column in the Arrow layout: checking and appending cells, reading them back, and
+// rendering them as text for people.
 #include "column/column.hpp"
 
 #include "base/fault.hpp"

@@ -1,3 +1,4 @@
+// The parsers from element text to dates, R decimals and times, digit by digit.
 #include "column/parse.hpp"
 
 #include <array>

@@ -1,3 +1,5 @@
+// Tables that grow a whole row at a time, and the sorted set of a parse's tables with its
+// plain-text form.
 #include "column/table.hpp"
 
 #include <algorithm>

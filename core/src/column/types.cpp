@@ -1,3 +1,4 @@
+// The text form of a column type.
 #include "column/types.hpp"
 
 namespace remitrax {

@@ -1,3 +1,5 @@
+// The text forms of findings: each rule's sentence, the one-line text of a diagnostic and the
+// small values they are made of, written into a caller's sink without allocating.
 #include "diagnostic/diagnostic.hpp"
 
 #include <array>

@@ -1,3 +1,5 @@
+// The loop engine: a table of moves built once per spec, then each segment placed in the loop
+// tree as the events of the loops it closes and opens.
 #include "engine/engine.hpp"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The envelope checker: the SNIP level 1 findings made from each segment's loop events, the
+// control counts and numbers of the envelopes, and what is still open at the end.
 #include "envelope/checker.hpp"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The processor: each segment through the loop engine, the envelope checker and the projector,
+// for a whole document or one segment at a time.
 #include "process/processor.hpp"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The element checks of a placed segment against its plan, with the values that columns read
+// kept for the row builder.
 #include "project/element_checker.hpp"
 
 #include <algorithm>

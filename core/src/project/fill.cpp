@@ -1,3 +1,5 @@
+// Filling a row's cells: parsing an element's text into a cell, and appending a finished row
+// of a loop-anchored table to its table.
 #include "project/fill.hpp"
 
 #include <type_traits>

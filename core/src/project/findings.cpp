@@ -1,3 +1,4 @@
+// The findings of one projector call, each with the loop path open at the time.
 #include "project/findings.hpp"
 
 #include <string>

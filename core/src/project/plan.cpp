@@ -1,3 +1,5 @@
+// Building the projection plans of a spec once per projector: what each segment id checks,
+// keeps and fills, and the column type of every table column.
 #include "project/plan.hpp"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The projector: the loop events of each placed segment drive the element checks and the rows
+// of the tables.
 #include "project/projector.hpp"
 
 #include <algorithm>

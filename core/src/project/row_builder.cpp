@@ -1,3 +1,5 @@
+// The row builder: the rows of loop-anchored tables, opened and closed with their loops, and
+// the rows of segment-anchored tables, one per segment or repeat group.
 #include "project/row_builder.hpp"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Element text as typed cells, the lengths a definition bounds, and the text of an element or
+// component that a column or check reads.
 #include "project/values.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The built-in specs compiled from the JSON texts the library carries.
 #include "spec/builtin.hpp"
 
 #include "base/fault.hpp"

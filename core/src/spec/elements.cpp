@@ -1,3 +1,5 @@
+// Compiling the segment and element definitions of a spec, and the text form of an element
+// type.
 #include "spec/elements.hpp"
 
 #include <algorithm>

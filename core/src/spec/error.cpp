@@ -1,3 +1,4 @@
+// The text forms of spec errors: each message from its template, and the debug form.
 #include "spec/error.hpp"
 
 #include <concepts>

@@ -1,3 +1,4 @@
+// Parsing spec JSON text into a value tree, with errors that say where the text went wrong.
 #include "spec/json.hpp"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Compiling the loops of a spec and their controls, the check that no chain of parents forms
+// a cycle, and the text form of a trigger.
 #include "spec/loops.hpp"
 
 #include <algorithm>

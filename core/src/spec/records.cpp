@@ -1,3 +1,4 @@
+// Reading the typed records of a spec's JSON objects, defaults filled in for absent members.
 #include "spec/records.hpp"
 
 #include <array>

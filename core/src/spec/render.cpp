@@ -1,3 +1,4 @@
+// The text forms of keys, paths, JSON values and table chains.
 #include "spec/render.hpp"
 
 #include "base/text.hpp"

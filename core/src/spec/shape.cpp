@@ -1,3 +1,4 @@
+// The shape check of a spec document against the keys and value kinds each object allows.
 #include "spec/shape.hpp"
 
 #include <algorithm>

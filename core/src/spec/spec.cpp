@@ -1,3 +1,5 @@
+// Loading a spec: the steps from JSON text to the compiled Spec in their order, merge patches,
+// and the loop and element lookups.
 #include "spec/spec.hpp"
 
 #include <algorithm>

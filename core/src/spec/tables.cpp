@@ -1,3 +1,5 @@
+// Compiling the tables section of a spec into table definitions, refusing every layout the
+// projector could not fill unambiguously.
 #include "spec/tables.hpp"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Loop triggers: matching a segment against a trigger, and the check that no two sibling loops
+// could open on the same segment without one being the more specific.
 #include <cstddef>
 #include <cstdint>
 #include <optional>

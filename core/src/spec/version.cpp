@@ -1,3 +1,5 @@
+// Compiling a spec's declared version, matching one segment against it, and the choice among
+// candidate versions as segments are read.
 #include "spec/version.hpp"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Reading the delimiters of an interchange from its ISA header, and the errors of a header
+// that does not give them.
 #include "x12/delimiters.hpp"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Indexing a whole input as 32-bit segment body ranges, and reading segments back from the
+// index.
 #include "x12/document.hpp"
 
 #include <algorithm>

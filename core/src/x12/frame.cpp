@@ -1,3 +1,4 @@
+// Cutting input into segment frames: leading whitespace, body and terminator.
 #include "x12/frame.hpp"
 
 #include <cstring>

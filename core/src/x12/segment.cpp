@@ -1,3 +1,5 @@
+// Parsing segments and elements in place: the separator searches, unescaping, and the storage
+// kept from one segment to the next.
 #include "x12/segment.hpp"
 
 #include <algorithm>

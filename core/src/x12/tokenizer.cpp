@@ -1,3 +1,4 @@
+// Walking raw input one segment at a time, without an index or a size limit.
 #include "x12/tokenizer.hpp"
 
 namespace remitrax {
