@@ -70,7 +70,7 @@ std::optional<CivilDate> civil_date(std::string_view text) {
     }
     const std::uint32_t month = two_digits(p);
     const std::uint32_t day = two_digits(p + 2);
-    if (!is_valid_date(year, month, day)) {
+    if (year == 0 || month < 1 || month > 12 || day < 1 || day > month_length(year, month)) {
         return std::nullopt;
     }
     return CivilDate{year, month, day};

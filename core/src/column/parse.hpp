@@ -28,14 +28,13 @@ constexpr bool is_leap_year(std::uint32_t year) {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
-// The days of each month at the most, January at 1: February has 29 only in a leap year.
-inline constexpr std::array<std::uint8_t, 13> longest_month = {0,  31, 29, 31, 30, 31, 30,
-                                                               31, 31, 30, 31, 30, 31};
+// The days of each month of a common year, January at 1.
+inline constexpr std::array<std::uint8_t, 13> month_days = {0,  31, 28, 31, 30, 31, 30,
+                                                            31, 31, 30, 31, 30, 31};
 
-// Whether year, month and day name a date of the Gregorian calendar; year 0 does not.
-constexpr bool is_valid_date(std::uint32_t year, std::uint32_t month, std::uint32_t day) {
-    return year != 0 && month - 1 < 12 && day - 1 < longest_month[month] &&
-           !(month == 2 && day == 29 && !is_leap_year(year));
+// The days of a month from 1 to 12.
+constexpr std::uint32_t month_length(std::uint32_t year, std::uint32_t month) {
+    return month == 2 && is_leap_year(year) ? 29 : month_days[month];
 }
 
 // Days from 1970-01-01 (day 0) to the date of the proleptic Gregorian calendar, negative
@@ -79,7 +78,10 @@ inline std::optional<std::int32_t> date_days(std::string_view text) {
             return std::nullopt;
         }
         const bytes::DateDigits date = bytes::date_digits(w);
-        if (!is_valid_date(date.year, date.month, date.day)) {
+        // The leap year is only worked out for a 29th of February.
+        if (date.year == 0 || date.month - 1 >= 12 ||
+            (date.day - 1 >= month_days[date.month] &&
+             !(date.month == 2 && date.day == 29 && is_leap_year(date.year)))) {
             return std::nullopt;
         }
         return static_cast<std::int32_t>(days_from_civil(date.year, date.month, date.day));
