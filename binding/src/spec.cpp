@@ -97,10 +97,14 @@ PyObject* spec_from_json(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     });
 }
 
-// The text of a patch given as a dict: json.dumps with its defaults.
+// The text of a patch given as a dict: json.dumps with its defaults. A Ctrl-C, an exit or a
+// lack of memory while it runs is raised as it is.
 std::string dumped(PyObject* patch) {
     Ref json = checked(PyImport_ImportModule("json"));
     Ref text(PyObject_CallMethod(json.get(), "dumps", "(O)", patch));
+    if (!text && !replaceable_error()) {
+        throw PythonError();
+    }
     if (!text || !PyUnicode_Check(text.get())) {
         std::string reason;
         if (!text) {

@@ -53,12 +53,24 @@ def test_patches_make_new_specs_and_leave_the_old_one():
     assert json.loads(Spec.from_json(renamed.to_json()).to_json()) == json.loads(renamed.to_json())
 
 
+class Unwritable(dict):
+    """A patch whose items raise `error` when json.dumps reads them."""
+
+    def __init__(self, error):
+        super().__init__(name="x")
+        self.error = error
+
+    def items(self):
+        raise self.error
+
+
 @pytest.mark.parametrize(
     ("patch", "error", "message"),
     [
         (b"{}", TypeError, "Spec.patch takes a dict or a JSON string, not bytes"),
         (["x"], TypeError, "Spec.patch takes a dict or a JSON string, not list"),
         ({"x": object()}, TypeError, "Spec.patch: the dict cannot be written as JSON: Object of type object is not JSON serializable"),
+        (Unwritable(ValueError("no items")), TypeError, "Spec.patch: the dict cannot be written as JSON: no items"),
         ("{", remitrax.SpecError, "applying patch: invalid spec JSON"),
         ({"x": float("nan")}, remitrax.SpecError, "applying patch: invalid spec JSON"),
         ({"loops": None}, remitrax.SpecError, "applying patch: "),
@@ -68,6 +80,14 @@ def test_patch_refusals(patch, error, message):
     with pytest.raises(error) as caught:
         Spec.builtin().patch(patch)
     assert str(caught.value).startswith(message)
+
+
+@pytest.mark.parametrize("stop", [KeyboardInterrupt, SystemExit, MemoryError])
+def test_a_dump_stopped_by_an_interrupt_or_memory_raises_that(stop):
+    error = stop()
+    with pytest.raises(stop) as caught:
+        Spec.builtin().patch(Unwritable(error))
+    assert caught.value is error
 
 
 def test_from_json_refusals_carry_the_core_message():
@@ -110,3 +130,4 @@ def test_first_use_from_many_threads_fills_the_caches_once():
         cwd=pathlib.Path(__file__).parent,
     )
     assert done.stdout.split() == ["8", "2"]
+
