@@ -40,7 +40,8 @@ bool single_byte_format(const char* format) {
 }
 
 // What the refused object is, for the message: the format of its memoryview, else its type.
-// Errors raised on the way are dropped; none is chained to the refusal.
+// Errors raised on the way are dropped, none chained to the refusal; a Ctrl-C, an exit or a
+// lack of memory is raised instead.
 std::string described(PyObject* data) {
     try {
         Ref builtins = checked(PyImport_ImportModule("builtins"));
@@ -49,14 +50,40 @@ std::string described(PyObject* data) {
         Ref repr = checked(PyObject_Repr(format.get()));
         return "format " + std::string(utf8(repr.get()));
     } catch (const PythonError&) {
+        if (!replaceable_error()) {
+            throw;
+        }
         PyErr_Clear();
     }
     try {
         return "type " + type_name(data);
     } catch (const PythonError&) {
+        if (!replaceable_error()) {
+            throw;
+        }
         PyErr_Clear();
     }
     return "type ?";
+}
+
+// The refusal's words up to what was found.
+std::string refusal(const char* function) {
+    return std::string(function) +
+           ": argument data must be a buffer of unsigned bytes, format 'B', 'b' or 'c'; found ";
+}
+
+// Why a buffer of single bytes is still refused, or nothing when it is accepted.
+std::optional<std::string> layout_refusal(const Py_buffer& view) {
+    if (view.ndim == 0) {
+        return " in a 0-dimensional buffer";
+    }
+    if (view.shape == nullptr || view.strides == nullptr) {
+        return " in a buffer without shape or strides";
+    }
+    if (view.itemsize != 1) {
+        return " in items of " + std::to_string(view.itemsize) + " bytes";
+    }
+    return std::nullopt;
 }
 
 // The caller's buffer, accepted as one of single bytes, held until it goes. Its bytes are
@@ -69,18 +96,31 @@ class AcceptedInput {
                   "the input must be bytes or another buffer, not str: open the file in binary "
                   "mode or encode the text");
         }
-        held_ = PyObject_GetBuffer(data, &view_, PyBUF_FULL_RO) == 0;
-        if (!held_) {
-            PyErr_Clear();
+        if (PyObject_GetBuffer(data, &view_, PyBUF_FULL_RO) != 0) {
+            if (!replaceable_error()) {
+                throw PythonError();
+            }
+            if (PyObject_CheckBuffer(data) == 0) {
+                PyErr_Clear();
+                raise(PyExc_TypeError, refusal(function) + described(data));
+            }
+            // A buffer object that cannot lend its buffer now (released, closed): its own
+            // error says why, and becomes the cause.
+            Ref cause = take_exception();
+            Ref shown = checked(PyObject_Str(cause.get()));
+            const std::string reason(utf8(shown.get()));
+            restore_exception(std::move(cause));
+            raise_from_current(PyExc_TypeError, refusal(function) + "type " + type_name(data) +
+                                                    ", whose buffer cannot be read: " + reason);
         }
-        if (!held_ || view_.shape == nullptr || view_.strides == nullptr || view_.itemsize != 1 ||
-            !single_byte_format(view_.format)) {
+        held_ = true;
+        if (!single_byte_format(view_.format)) {
             release();
-            raise(PyExc_TypeError,
-                  std::string(function) +
-                      ": argument data must be a buffer of unsigned bytes, format 'B', 'b' or "
-                      "'c'; found " +
-                      described(data));
+            raise(PyExc_TypeError, refusal(function) + described(data));
+        }
+        if (const auto layout = layout_refusal(view_)) {
+            release();
+            raise(PyExc_TypeError, refusal(function) + described(data) + *layout);
         }
     }
     AcceptedInput(const AcceptedInput&) = delete;
