@@ -87,10 +87,11 @@ std::optional<std::string> layout_refusal(const Py_buffer& view) {
 }
 
 // The caller's buffer, accepted as one of single bytes, held until it goes. Its bytes are
-// read with the GIL held only: another thread may change a bytearray's contents meanwhile.
+// read with the GIL held, as another thread may change a bytearray's contents meanwhile;
+// only an exact bytes object, which cannot change, may be read without it.
 class AcceptedInput {
   public:
-    AcceptedInput(const char* function, PyObject* data) {
+    AcceptedInput(const char* function, PyObject* data) : unchanging_(PyBytes_CheckExact(data)) {
         if (PyUnicode_Check(data)) {
             raise(PyExc_TypeError,
                   "the input must be bytes or another buffer, not str: open the file in binary "
@@ -129,6 +130,9 @@ class AcceptedInput {
 
     std::uint64_t size() const { return static_cast<std::uint64_t>(view_.len); }
 
+    // An exact bytes object: its bytes cannot change while it is held.
+    bool unchanging() const { return unchanging_; }
+
     // The bytes in place, when they lie in one run.
     std::optional<std::string_view> contiguous() const {
         if (!PyBuffer_IsContiguous(&view_, 'C')) {
@@ -138,7 +142,7 @@ class AcceptedInput {
                                 static_cast<std::size_t>(view_.len));
     }
 
-    // An owned copy in row-major order, whatever the strides.
+    // An owned copy in row-major order, whatever the strides. Call with the GIL held.
     Buffer copy() const {
         const auto size = static_cast<std::size_t>(view_.len);
         Buffer copy = Buffer::uninitialized(size);
@@ -152,6 +156,13 @@ class AcceptedInput {
         return copy;
     }
 
+    // The owned copy of an unchanging input, which touches no Python object and may be taken
+    // with the GIL released; this object keeps the bytes object alive meanwhile.
+    Buffer copy_unchanging() const {
+        return Buffer::copy_of(std::string_view(static_cast<const char*>(view_.buf),
+                                                static_cast<std::size_t>(view_.len)));
+    }
+
   private:
     void release() {
         if (held_) {
@@ -162,6 +173,7 @@ class AcceptedInput {
 
     Py_buffer view_{};
     bool held_ = false;
+    bool unchanging_;
 };
 
 // An input over the document size limit raises, before it is copied, the error that
@@ -378,16 +390,22 @@ PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
         const auto [data, spec, delimiters] = bind_args("parse", names, 1, args, nargs, kwnames);
         std::shared_ptr<const Spec> given = given_spec(spec);
         const std::optional<Delimiters> own_delimiters = given_delimiters(delimiters);
-        Buffer input = [&] {
-            const AcceptedInput accepted("parse", data);
-            refuse_oversized(accepted, own_delimiters);
-            return accepted.copy();
-        }();
+        auto accepted = std::make_optional<AcceptedInput>("parse", data);
+        refuse_oversized(*accepted, own_delimiters);
+        // Any other buffer is copied now, before another thread can change it; an unchanging
+        // one is copied below, without the GIL, and let go once the GIL is back.
+        std::optional<Buffer> input;
+        if (!accepted->unchanging()) {
+            input = accepted->copy();
+            accepted.reset();
+        }
 
         auto parsed = [&] {
             const GilRelease released;
-            return parse_copy(std::move(input), std::move(given), own_delimiters);
+            Buffer own = input ? std::move(*input) : accepted->copy_unchanging();
+            return parse_copy(std::move(own), std::move(given), own_delimiters);
         }();
+        accepted.reset();
         if (!parsed) {
             raise_parse_error(parsed.error());
         }
@@ -402,7 +420,14 @@ PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
 }  // namespace
 
 Buffer copy_input(const char* function, PyObject* data) {
-    return AcceptedInput(function, data).copy();
+    const AcceptedInput input(function, data);
+    // Handing the GIL over and back costs more than copying a small input.
+    constexpr std::uint64_t gil_free_copy = std::uint64_t{1} << 20;
+    if (input.unchanging() && input.size() >= gil_free_copy) {
+        const GilRelease released;
+        return input.copy_unchanging();
+    }
+    return input.copy();
 }
 
 PyTypeObject* result_type() {

@@ -296,6 +296,48 @@ def test_threads_parsing_at_once_give_what_one_thread_gives():
     assert got == expected
 
 
+class Bytes(bytes):
+    """A bytes subclass, which may export another buffer: copied like a bytearray."""
+
+
+def counts(tables_list, diagnostics):
+    totals = {}
+    for tables in tables_list:
+        for name in tables:
+            totals[name] = totals.get(name, 0) + len(tables[name])
+    return totals, len(diagnostics)
+
+
+@pytest.mark.parametrize("form", [bytes, Bytes, bytearray])
+def test_a_large_input_of_any_form_reads_alike_from_threads(example_bytes, form):
+    # Over the size that stream copies without the GIL when the input is an exact bytes.
+    data = example_bytes * (2**20 // len(example_bytes) + 1)
+    result = remitrax.parse(data)
+    batches = list(remitrax.stream(data))
+    expected = (
+        counts([result.tables], result.diagnostics),
+        counts([b.tables for b in batches], [d for b in batches for d in b.diagnostics]),
+    )
+    got = []
+
+    def work():
+        own = form(data)
+        result = remitrax.parse(own)
+        assert result.document.write() == data
+        batches = list(remitrax.stream(own))
+        got.append((
+            counts([result.tables], result.diagnostics),
+            counts([b.tables for b in batches], [d for b in batches for d in b.diagnostics]),
+        ))
+
+    threads = [threading.Thread(target=work) for _ in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert got == [expected] * 4
+
+
 def test_every_public_sample_parses_and_writes_back():
     paths = sample_files()
     assert paths
