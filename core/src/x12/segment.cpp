@@ -372,26 +372,4 @@ void Segment::split_released(std::string_view body, const Delimiters& delimiters
     }
 }
 
-std::optional<std::string_view> element_text(std::span<const Element> elements,
-                                             std::uint64_t position, char separator,
-                                             std::string& scratch) {
-    if (position == 0 || position > elements.size()) {
-        return std::nullopt;
-    }
-    const Element& element = elements[static_cast<std::size_t>(position - 1)];
-    if (!element.is_composite()) {
-        return element.value().bytes();
-    }
-    scratch.clear();
-    bool first = true;
-    for (const Value& component : element.components()) {
-        if (!first) {
-            scratch += separator;
-        }
-        first = false;
-        scratch += component.bytes();
-    }
-    return std::string_view(scratch);
-}
-
 }  // namespace remitrax

@@ -109,18 +109,37 @@ class Pieces {
     std::optional<char> release_;
 };
 
-// The text of the element at a 1-based position; nothing at position 0 or past the last
-// element. A simple element gives a view of its value. A composite element gives its
-// components joined by `separator`, written into `scratch` and viewed there, so the result
-// lives until `scratch` changes.
-std::optional<std::string_view> element_text(std::span<const Element> elements,
-                                             std::uint64_t position, char separator,
-                                             std::string& scratch);
-
 // Position of the first unescaped `target` in `bytes`, or npos. A release byte escapes the
 // byte after it, even a separator or another release byte; a release byte in the last
 // position ends the scan without a match.
 std::size_t find_unescaped(std::string_view bytes, char target, std::optional<char> release);
+
+// The text of the element at a 1-based position; nothing at position 0 or past the last
+// element. A simple element gives a view of its value. A composite element gives its
+// components joined by `separator`, written into `scratch` and viewed there, so the result
+// lives until `scratch` changes. Inline: the columns read a simple element's text this way
+// for every segment.
+inline std::optional<std::string_view> element_text(std::span<const Element> elements,
+                                                    std::uint64_t position, char separator,
+                                                    std::string& scratch) {
+    if (position == 0 || position > elements.size()) {
+        return std::nullopt;
+    }
+    const Element& element = elements[static_cast<std::size_t>(position - 1)];
+    if (!element.is_composite()) {
+        return element.value().bytes();
+    }
+    scratch.clear();
+    bool first = true;
+    for (const Value& component : element.components()) {
+        if (!first) {
+            scratch += separator;
+        }
+        first = false;
+        scratch += component.bytes();
+    }
+    return std::string_view(scratch);
+}
 
 // One parsed segment. It borrows the input: raw and id are always views, element values
 // are views unless they had to be unescaped. Copies own their unescaped values; moves keep
