@@ -273,44 +273,15 @@ ColumnType ColumnData::type() const {
 }
 
 void ColumnData::push_checked(const Cell& value) {
-    bool stored = false;
-    switch (value.index()) {
-        case 1:
-            if (auto* v = std::get_if<Binary>(&values)) {
-                stored = AppendValue{}(*v, *std::get_if<cell::Bytes>(&value));
-            }
-            break;
-        case 2:
-            if (auto* v = std::get_if<Int64>(&values)) {
-                stored = AppendValue{}(*v, *std::get_if<cell::Int>(&value));
-            }
-            break;
-        case 3:
-            if (auto* v = std::get_if<Decimal128>(&values)) {
-                stored = AppendValue{}(*v, *std::get_if<cell::Decimal>(&value));
-            }
-            break;
-        case 4:
-            if (auto* v = std::get_if<Date32>(&values)) {
-                stored = AppendValue{}(*v, *std::get_if<cell::Date>(&value));
-            }
-            break;
-        case 5:
-            if (auto* v = std::get_if<Time32>(&values)) {
-                stored = AppendValue{}(*v, *std::get_if<cell::Time>(&value));
-            }
-            break;
-        default:
-            break;
-    }
-    if (stored) {
-        set_validity(true);
-    } else if (value.index() == 0) {
+    if (value.index() == index_of<cell::Null, Cell>) {
         push_null();
-    } else {
+        return;
+    }
+    if (!std::visit(AppendValue{}, values, value)) {
         throw InternalFault("a cell that the " + type().to_string() +
                             " column refuses was appended to it");
     }
+    set_validity(true);
 }
 
 void ColumnData::wrong_kind() const {
