@@ -67,7 +67,6 @@ std::vector<std::string> findings(const fs::path& path) {
     for (const Diagnostic& diagnostic : checker.finish()) {
         keep(diagnostic);
     }
-    EXPECT_TRUE(checker.open_loops().empty()) << path;
     return lines;
 }
 
