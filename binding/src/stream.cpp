@@ -349,7 +349,7 @@ PyTypeObject* stream_type() {
 
 PyMethodDef stream_def = {
     "stream",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&stream)),
+    fastcall(&stream),
     METH_FASTCALL | METH_KEYWORDS,
     docs::stream,
 };

@@ -375,11 +375,6 @@ PyGetSetDef table_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-template <class Function>
-PyCFunction fastcall(Function function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 PyMethodDef table_methods[] = {
     {"to_polars", table_to_polars, METH_NOARGS, docs::table_to_polars},
     {"to_pandas", table_to_pandas, METH_NOARGS, docs::table_to_pandas},
