@@ -203,7 +203,8 @@ template <class Error>
     requires(!kLines<Error>.empty())
 void write(std::string& out, const Error& error) {
     using Kind = decltype(Error::kind);
-    static_assert(std::ranges::count(kLines<Error>, '|') + 1 == std::variant_size_v<Kind>);
+    static_assert(static_cast<std::size_t>(std::ranges::count(kLines<Error>, '|')) + 1 ==
+                  std::variant_size_v<Kind>);
     std::visit(
         [&out](const auto& variant) {
             constexpr std::string_view line =

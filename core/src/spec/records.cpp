@@ -67,10 +67,6 @@ std::string invalid_value(const json& value, std::string_view expected) {
     return std::unexpected(invalid_type(value, expected));
 }
 
-[[nodiscard]] Read<std::uint64_t> read_u64(const json& value) {
-    return read_unsigned(value, UINT64_MAX, "u64");
-}
-
 // The unsigned reader narrowed to T, which its limit keeps in range.
 template <class T>
 [[nodiscard]] Read<T> read_narrow(const json& value, std::string_view expected) {
@@ -79,6 +75,10 @@ template <class T>
         return std::unexpected(std::move(n.error()));
     }
     return static_cast<T>(*n);
+}
+
+[[nodiscard]] Read<std::uint64_t> read_u64(const json& value) {
+    return read_narrow<std::uint64_t>(value, "u64");
 }
 
 [[nodiscard]] Read<std::size_t> read_usize(const json& value) {
