@@ -427,4 +427,8 @@ Ref make_tables(Tables tables) {
                        SharedTables(std::make_shared<const Tables>(std::move(tables))));
 }
 
+Ref make_tables(std::shared_ptr<const Tables> tables) {
+    return make_object(tables_type(), SharedTables(std::move(tables)));
+}
+
 }  // namespace remitrax::binding
