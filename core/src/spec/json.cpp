@@ -1,6 +1,8 @@
 #include "spec/json.hpp"
 
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -85,6 +87,10 @@ std::size_t too_deep_at(std::string_view text) {
 class TreeBuilder {
   public:
     explicit TreeBuilder(std::string_view text) : text_(text) {}
+    // The tree of a parse cut short by std::bad_alloc is dropped while it unwinds.
+    ~TreeBuilder() { release_json(root_); }
+    TreeBuilder(const TreeBuilder&) = delete;
+    TreeBuilder& operator=(const TreeBuilder&) = delete;
 
     bool null() { return put(json(nullptr)); }
     bool boolean(bool value) { return put(json(value)); }
@@ -152,6 +158,7 @@ class TreeBuilder {
         }
         // Of a key written twice the later value wins, as in most JSON readers.
         json& slot = top.get_ref<json::object_t&>()[std::move(key_)];
+        release_json(slot);
         slot = std::move(value);
         return &slot;
     }
@@ -183,7 +190,86 @@ class TreeBuilder {
     std::optional<std::string> error_;
 };
 
+// The last child of an array or object; null for a leaf or an empty container.
+json* last_child(json& value) noexcept {
+    if (auto* items = value.get_ptr<json::array_t*>(); items != nullptr && !items->empty()) {
+        return &items->back();
+    }
+    if (auto* members = value.get_ptr<json::object_t*>(); members != nullptr && !members->empty()) {
+        return &std::prev(members->end())->second;
+    }
+    return nullptr;
+}
+
+// Removes the last child of a container whose last child has no children of its own, so
+// that destroying it frees memory and allocates none.
+void drop_last_child(json& value) noexcept {
+    if (auto* items = value.get_ptr<json::array_t*>()) {
+        items->pop_back();
+    } else if (auto* members = value.get_ptr<json::object_t*>()) {
+        members->erase(std::prev(members->end()));
+    }
+}
+
+void copy_into(json& to, const json& from) {
+    if (const auto* items = from.get_ptr<const json::array_t*>()) {
+        to = json::array();
+        auto& copied = to.get_ref<json::array_t&>();
+        // Reserved up front, so that placing a child never moves its elder siblings.
+        copied.reserve(items->size());
+        for (const json& item : *items) {
+            copied.emplace_back();
+            copy_into(copied.back(), item);
+        }
+    } else if (const auto* members = from.get_ptr<const json::object_t*>()) {
+        to = json::object();
+        auto& copied = to.get_ref<json::object_t&>();
+        for (const auto& [key, member] : *members) {
+            copy_into(copied.emplace_hint(copied.end(), key, nullptr)->second, member);
+        }
+    } else {
+        to = from;
+    }
+}
+
 }  // namespace
+
+void release_json(json& value) noexcept {
+    // The chain of last children from `value` down to the container being emptied. Parsed
+    // trees never nest deeper than it holds; below a deeper one, built in code, the chain is
+    // walked anew from its deepest kept link for each leaf.
+    std::array<json*, max_json_depth> path{};
+    std::size_t depth = 0;
+    path[depth++] = &value;
+    while (depth > 0) {
+        json& node = *path[depth - 1];
+        json* last = last_child(node);
+        if (last == nullptr) {
+            // Empty now: its parent drops it next.
+            --depth;
+        } else if (last_child(*last) == nullptr) {
+            drop_last_child(node);
+        } else if (depth < path.size()) {
+            path[depth++] = last;
+        } else {
+            json* parent = last;
+            for (json* below = last_child(*parent); last_child(*below) != nullptr;
+                 below = last_child(*parent)) {
+                parent = below;
+            }
+            drop_last_child(*parent);
+        }
+    }
+    value = nullptr;
+}
+
+json copy_json(const json& value) {
+    json copy;
+    const JsonRelease release(copy);
+    copy_into(copy, value);
+    // Handed out by a move, never built in place: the guard must see null when it runs.
+    return std::exchange(copy, nullptr);
+}
 
 [[nodiscard]] std::expected<nlohmann::json, SpecError> read_json(std::string_view text) {
     TreeBuilder builder(text);
