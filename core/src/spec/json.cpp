@@ -190,25 +190,43 @@ class TreeBuilder {
     std::optional<std::string> error_;
 };
 
-// The last child of an array or object; null for a leaf or an empty container.
-json* last_child(json& value) noexcept {
-    if (auto* items = value.get_ptr<json::array_t*>(); items != nullptr && !items->empty()) {
-        return &items->back();
+// Whether destroying the value frees memory and allocates none: a leaf or an empty container.
+bool childless(const json& value) noexcept {
+    if (const auto* items = value.get_ptr<const json::array_t*>()) {
+        return items->empty();
     }
-    if (auto* members = value.get_ptr<json::object_t*>(); members != nullptr && !members->empty()) {
-        return &std::prev(members->end())->second;
+    if (const auto* members = value.get_ptr<const json::object_t*>()) {
+        return members->empty();
     }
-    return nullptr;
+    return true;
 }
 
-// Removes the last child of a container whose last child has no children of its own, so
-// that destroying it frees memory and allocates none.
-void drop_last_child(json& value) noexcept {
+// Destroys the childless children at the end of an array or object, all of them at once when
+// every child is childless. Returns the new last child, a container with children of its own,
+// or null when `value` has no children left.
+json* drop_childless_tail(json& value) noexcept {
     if (auto* items = value.get_ptr<json::array_t*>()) {
-        items->pop_back();
-    } else if (auto* members = value.get_ptr<json::object_t*>()) {
-        members->erase(std::prev(members->end()));
+        auto kept = items->end();
+        while (kept != items->begin() && childless(*std::prev(kept))) {
+            --kept;
+        }
+        items->erase(kept, items->end());
+        return items->empty() ? nullptr : &items->back();
     }
+    if (auto* members = value.get_ptr<json::object_t*>()) {
+        auto kept = members->end();
+        while (kept != members->begin() && childless(std::prev(kept)->second)) {
+            --kept;
+        }
+        // Clearing a whole tree map frees its nodes without rebalancing after each.
+        if (kept == members->begin()) {
+            members->clear();
+        } else {
+            members->erase(kept, members->end());
+        }
+        return members->empty() ? nullptr : &std::prev(members->end())->second;
+    }
+    return nullptr;
 }
 
 void copy_into(json& to, const json& from) {
@@ -235,35 +253,37 @@ void copy_into(json& to, const json& from) {
 }  // namespace
 
 void release_json(json& value) noexcept {
+    if (childless(value)) {
+        value = nullptr;
+        return;
+    }
     // The chain of last children from `value` down to the container being emptied. Parsed
-    // trees never nest deeper than it holds; below a deeper one, built in code, the chain is
-    // walked anew from its deepest kept link for each leaf.
+    // trees never nest deeper than it holds; below a deeper one, built in code, the chain
+    // goes on unrecorded to a container that is emptied, then starts again from its
+    // deepest recorded link.
     std::array<json*, max_json_depth> path{};
     std::size_t depth = 0;
     path[depth++] = &value;
     while (depth > 0) {
-        json& node = *path[depth - 1];
-        json* last = last_child(node);
+        json* last = drop_childless_tail(*path[depth - 1]);
         if (last == nullptr) {
-            // Empty now: its parent drops it next.
+            // Empty now: its parent destroys it next.
             --depth;
-        } else if (last_child(*last) == nullptr) {
-            drop_last_child(node);
         } else if (depth < path.size()) {
             path[depth++] = last;
         } else {
-            json* parent = last;
-            for (json* below = last_child(*parent); last_child(*below) != nullptr;
-                 below = last_child(*parent)) {
-                parent = below;
+            while (last != nullptr) {
+                last = drop_childless_tail(*last);
             }
-            drop_last_child(*parent);
         }
     }
     value = nullptr;
 }
 
 json copy_json(const json& value) {
+    if (childless(value)) {
+        return value;
+    }
     json copy;
     const JsonRelease release(copy);
     copy_into(copy, value);

@@ -133,11 +133,7 @@ void merge_patch(nlohmann::json& target, const nlohmann::json& patch) {
                 merged.erase(at);
             }
         } else {
-            auto at = merged.find(key);
-            if (at == merged.end()) {
-                at = merged.emplace(key, nullptr).first;
-            }
-            merge_patch(at->second, member);
+            merge_patch(merged.try_emplace(key).first->second, member);
         }
     }
 }
