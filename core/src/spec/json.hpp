@@ -23,12 +23,12 @@ inline constexpr std::size_t max_json_depth = 256;
 // deeper than max_json_depth.
 [[nodiscard]] std::expected<nlohmann::json, SpecError> read_json(std::string_view text);
 
-// Tears a value tree down leaf by leaf, last child first, and leaves null behind. It allocates
-// nothing, so it may run while memory is exhausted, as when std::bad_alloc unwinds: the JSON
-// library's own destructor gathers the children of every array and object on a heap-allocated
-// stack, and a second std::bad_alloc thrown from a destructor ends the process. A tree that
-// may be dropped under memory pressure is released here first, which leaves the library's
-// destructor only empty containers and leaves.
+// Tears a value tree down from its leaves up, last children first, and leaves null behind. It
+// allocates nothing, so it may run while memory is exhausted, as when std::bad_alloc unwinds: the
+// JSON library's own destructor gathers the children of every array and object on a heap-allocated
+// stack, and a second std::bad_alloc thrown from a destructor ends the process. A tree that may be
+// dropped under memory pressure is released here first, which leaves the library's destructor only
+// empty containers and leaves.
 void release_json(nlohmann::json& value) noexcept;
 
 // Releases a tree with release_json when the scope ends, however it ends. A tree moved out
