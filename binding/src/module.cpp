@@ -41,6 +41,9 @@ void add(PyObject* module, const char* name, Ref value) {
     }
     Ref text(PyUnicode_FromString(name));
     if (!text || PyList_Append(all.get(), text.get()) < 0) {
+        if (!replaceable_error()) {
+            throw PythonError();
+        }
         PyErr_Clear();
         throw InternalFault("could not append to `__all__`");
     }
