@@ -423,10 +423,12 @@ TEST(TriggerAmbiguity, ReportsThePairThatComparingEveryPairFindsFirst) {
     };
     std::map<std::string, int> outcomes;
     for (int round = 0; round < 4000; ++round) {
-        // Half the specs test position 1 on every trigger, most of them with distinct values;
-        // the others draw conditions on three positions from two values, in any order, now and
-        // then one position twice (which loading never produces).
+        // Half the specs test position 1 on every trigger, most of them with distinct values,
+        // some also position 2, with fewer or more values than position 1; the others draw
+        // conditions on three positions from two values, in any order, now and then one
+        // position twice (which loading never produces).
         const bool one_position = round % 2 == 0;
+        const std::size_t first_values = round % 4 == 0 ? 12 : 3;
         Spec spec;
         const std::size_t count = 2 + below(13);
         for (std::size_t id = 0; id < count; ++id) {
@@ -437,9 +439,12 @@ TEST(TriggerAmbiguity, ReportsThePairThatComparingEveryPairFindsFirst) {
             }
             loop.trigger.segment = below(5) == 0 ? "N2" : "N1";
             if (one_position) {
-                loop.trigger.conditions.emplace_back(1, std::string(1, "ABCDEFGHIJKL"[below(12)]));
-                if (below(4) == 0) {
-                    loop.trigger.conditions.emplace_back(2 + below(2), "A");
+                const auto letter = [&](std::size_t values) {
+                    return std::string(1, "ABCDEFGHIJKL"[below(values)]);
+                };
+                loop.trigger.conditions.emplace_back(1, letter(first_values));
+                if (round % 8 < 4 || below(4) == 0) {
+                    loop.trigger.conditions.emplace_back(2, letter(15 - first_values));
                 }
             } else {
                 for (std::size_t n = below(4); n > 0; --n) {

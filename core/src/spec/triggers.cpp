@@ -134,35 +134,69 @@ void earliest_fault(
 std::size_t tests_of(std::span<const Condition> conditions, std::uint64_t position) {
     std::size_t count = 0;
     for (const auto& [at, value] : conditions) {
-        count += at == position ? 1 : 0;
+        if (at == position) {
+            ++count;
+        }
     }
     return count;
 }
 
-// A position that every trigger of `places` tests exactly once, if any.
-std::optional<std::uint64_t> shared_position(const Spec& spec, std::span<const LoopId> siblings,
-                                             std::span<const std::size_t> places) {
+// The value at `position` of each of `places`, which all test it once, with its place, by
+// value and then by place.
+void values_at(const Spec& spec, std::span<const LoopId> siblings,
+               std::span<const std::size_t> places, std::uint64_t position,
+               std::vector<std::pair<std::string_view, std::size_t>>& out) {
+    out.clear();
+    for (const std::size_t place : places) {
+        for (const auto& [at, value] : spec.loops[siblings[place]].trigger.conditions) {
+            if (at == position) {
+                out.emplace_back(value, place);
+            }
+        }
+    }
+    std::ranges::sort(out);
+}
+
+// Of the positions that every trigger of `places` tests exactly once, the one holding the most
+// distinct values, which splits the triggers finest; none when no position is shared.
+std::optional<std::uint64_t> splitting_position(
+    const Spec& spec, std::span<const LoopId> siblings, std::span<const std::size_t> places,
+    std::vector<std::pair<std::string_view, std::size_t>>& scratch) {
     const auto conditions_of = [&](std::size_t place) -> std::span<const Condition> {
         return spec.loops[siblings[place]].trigger.conditions;
     };
+    std::optional<std::uint64_t> best;
+    std::size_t best_values = 0;
     for (const auto& [position, value] : conditions_of(places.front())) {
         const bool shared = std::ranges::all_of(places, [&](std::size_t place) {
             return tests_of(conditions_of(place), position) == 1;
         });
-        if (shared) {
-            return position;
+        if (!shared) {
+            continue;
+        }
+        values_at(spec, siblings, places, position, scratch);
+        std::size_t values = 0;
+        for (std::size_t k = 0; k < scratch.size(); ++k) {
+            if (k == 0 || scratch[k].first != scratch[k - 1].first) {
+                ++values;
+            }
+        }
+        if (values > best_values) {
+            best = position;
+            best_values = values;
         }
     }
-    return std::nullopt;
+    return best;
 }
 
 // Only some pairs can be faulty: two triggers on different segments never are, nor a trigger
 // without conditions and one with some, nor two triggers that hold different values at a
 // position each tests once. So the siblings are split into groups by segment, each group into
 // the triggers without conditions and the others, and the others, when some position is tested
-// once by each, by the value there; pairs are examined only within a group, each group in the
-// order of the whole list, and the earliest fault of all groups is the one reported. Siblings
-// that differ at one position therefore cost about as much as sorting them.
+// once by each, by the value there (at the position with the most values); pairs are examined only
+// within a group, each group in the order of the whole list, and the earliest fault of all groups
+// is the one reported. Siblings that differ at one position therefore cost about as much as sorting
+// them.
 std::optional<SpecError> siblings_fault(const Spec& spec, std::span<const LoopId> siblings) {
     if (siblings.size() < 2) {
         return std::nullopt;
@@ -201,21 +235,14 @@ std::optional<SpecError> siblings_fault(const Spec& spec, std::span<const LoopId
         if (group.size() < 2) {
             continue;
         }
-        const auto position =
-            first.conditions.empty() ? std::nullopt : shared_position(spec, siblings, group);
+        const auto position = first.conditions.empty()
+                                  ? std::nullopt
+                                  : splitting_position(spec, siblings, group, by_value);
         if (!position) {
             earliest_fault(spec, siblings, group, found);
             continue;
         }
-        by_value.clear();
-        for (const std::size_t place : group) {
-            for (const auto& [at, value] : trigger_of(place).conditions) {
-                if (at == *position) {
-                    by_value.emplace_back(value, place);
-                }
-            }
-        }
-        std::ranges::sort(by_value);
+        values_at(spec, siblings, group, *position, by_value);
         for (std::size_t from = 0; from < by_value.size();) {
             std::size_t to = from + 1;
             while (to < by_value.size() && by_value[to].first == by_value[from].first) {
