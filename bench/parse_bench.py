@@ -1,6 +1,6 @@
 """Throughput and memory of remitrax.parse from Python on a large generated 835 file.
 
-    python bench/parse_bench.py [--mb N] [--runs N] [--file PATH] [--core PATH]
+    python bench/parse_bench.py [--mb N] [--threads-mb N] [--runs N] [--file PATH] [--core PATH]
 
 The file is written by the core benchmark (remitrax_x12_bench --write), which then times
 the core stages over the same file in the same run, so that parse() can be set beside
@@ -11,6 +11,9 @@ virtual machine, and more when two threads fault pages in at once. The core benc
 process_run reuses the memory its earlier runs freed, so parse() is also timed with the C
 library told to keep freed memory (GLIBC_TUNABLES, in a child interpreter): what is left
 then is the parse itself.
+
+The thread figures parse 1, 2, 4 and 8 copies of a smaller file (--threads-mb) at once, one
+thread each, and give the bytes of all copies over the time until the last thread is done.
 """
 
 import argparse
@@ -35,7 +38,8 @@ KEEP_MEMORY = {
 
 # Run in a child interpreter. "first": the first parse of the process (seconds, page faults,
 # peak resident size beyond the input); "one": the median of runs; "two": the speedup of two
-# threads parsing two copies at once over one thread.
+# threads parsing two copies at once over one thread; "threads": MB per second of as many
+# threads as sys.argv[4], each parsing its own copy.
 CHILD = """
 import resource, statistics, sys, threading, time, remitrax
 mode, path, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
@@ -47,7 +51,7 @@ def one():
     return time.perf_counter() - start
 
 def two():
-    gate = threading.Barrier(3)
+    gate = threading.Barrier(len(copies) + 1)
     threads = [threading.Thread(target=lambda d=d: (gate.wait(), remitrax.parse(d))) for d in copies]
     for thread in threads:
         thread.start()
@@ -65,6 +69,10 @@ if mode == "first":
 elif mode == "one":
     one()
     print(statistics.median(one() for _ in range(runs)))
+elif mode == "threads":
+    copies = [data] + [bytes(bytearray(data)) for _ in range(int(sys.argv[4]) - 1)]
+    two()
+    print(len(copies) * len(data) / 1e6 / statistics.median(two() for _ in range(runs)))
 else:
     copies = [data, bytes(bytearray(data))]
     one(), two()
@@ -73,8 +81,8 @@ else:
 """
 
 
-def child(mode, path, runs, env=None):
-    done = subprocess.run([sys.executable, "-c", CHILD, mode, str(path), str(runs)],
+def child(mode, path, runs, env=None, *extra):
+    done = subprocess.run([sys.executable, "-c", CHILD, mode, str(path), str(runs), *extra],
                           capture_output=True, text=True, check=True,
                           env=None if env is None else {**os.environ, **env})
     return [float(field) for field in done.stdout.split()]
@@ -111,6 +119,7 @@ def pa_table_seconds(table, runs=21):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--mb", type=int, default=256)
+    parser.add_argument("--threads-mb", type=int, default=100)
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--file", type=pathlib.Path)
     parser.add_argument("--core", type=pathlib.Path, default=DEFAULT_CORE)
@@ -165,6 +174,14 @@ def main():
         (speedup,) = child("two", path, args.runs)
         (kept,) = child("two", path, args.runs, KEEP_MEMORY)
         print(f"threads=2 speedup={speedup:.2f} speedup_memory_kept={kept:.2f}")
+
+        threads_path = pathlib.Path(tmp) / "threads.835"
+        subprocess.run([str(args.core), "--mb", str(args.threads_mb), "--write", str(threads_path)],
+                       check=True, capture_output=True)
+        print(f"threads_input_mb={threads_path.stat().st_size / 1e6:.1f}")
+        for count in (1, 2, 4, 8):
+            (mb_per_s,) = child("threads", threads_path, args.runs, None, str(count))
+            print(f"threads={count} mb_per_s={mb_per_s:.1f}")
 
 
 if __name__ == "__main__":

@@ -141,6 +141,9 @@ Ref new_optional_int(const std::optional<std::uint64_t>& value) {
 }
 
 void add_note(std::string_view note) {
+    if (!replaceable_error()) {
+        return;
+    }
     Ref exception = take_exception();
     if (exception) {
         Ref text = new_str(note);

@@ -65,7 +65,8 @@ Ref new_bytes(std::string_view bytes);
 Ref new_int(std::uint64_t value);
 Ref new_optional_int(const std::optional<std::uint64_t>& value);
 
-// Adds `note` to the exception that is set (add_note), keeping it set.
+// Adds `note` to the exception that is set (add_note), keeping it set; an exception that
+// must pass unchanged (see replaceable_error) is left as it is.
 void add_note(std::string_view note);
 
 }  // namespace remitrax::binding

@@ -165,6 +165,9 @@ std::string datum_argument(PyObject* value) {
         }
         const long byte = PyLong_AsLong(item.get());
         if (byte == -1 && PyErr_Occurred() != nullptr) {
+            if (!replaceable_error()) {
+                throw PythonError();
+            }
             PyErr_Clear();
         }
         if (byte < 0 || byte > 255) {
@@ -193,6 +196,9 @@ std::optional<std::uint64_t> position_argument(const char* name, PyObject* value
     const unsigned long long position = PyLong_AsUnsignedLongLong(value);
     if (PyErr_Occurred() != nullptr) {
         // Negative or wider than 64 bits.
+        if (!replaceable_error()) {
+            throw PythonError();
+        }
         PyErr_Clear();
         raise(PyExc_ValueError,
               std::string(name) + " must be a non-negative integer, got " + str_of(value));
@@ -208,6 +214,9 @@ std::uint8_t level_argument(PyObject* value) {
     }
     const long long level = PyLong_AsLongLong(value);
     if (level == -1 && PyErr_Occurred() != nullptr) {
+        if (!replaceable_error()) {
+            throw PythonError();
+        }
         PyErr_Clear();
         raise(PyExc_ValueError, "level must be 1, 2 or 3, got " + str_of(value));
     }

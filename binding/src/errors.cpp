@@ -1,5 +1,7 @@
 #include "errors.hpp"
 
+#include <utility>
+
 #include "docs.hpp"
 #include "spec/error.hpp"
 
@@ -10,6 +12,9 @@ namespace {
 PyObject* new_exception(const char* name, const char* doc, PyObject* base) {
     PyObject* type = PyErr_NewExceptionWithDoc(name, doc, base, nullptr);
     if (type == nullptr) {
+        if (!replaceable_error()) {
+            throw PythonError();
+        }
         PyErr_Clear();
         throw InternalFault("Failed to initialize new exception type.");
     }
@@ -56,6 +61,25 @@ void raise_parse_error(std::string_view message) {
 
 void raise_spec_error(const SpecError& error) {
     raise(spec_error_type(), error.to_string());
+}
+
+void raise_from_current(PyObject* type, std::string_view message) {
+    Ref cause = take_exception();
+    Ref text = checked(
+        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    Ref error = checked(PyObject_CallFunctionObjArgs(type, text.get(), nullptr));
+    if (cause) {
+        // The cause, and the context it would have had.
+        PyException_SetContext(error.get(), Ref::borrow(cause.get()).release());
+        PyException_SetCause(error.get(), cause.release());
+    }
+    restore_exception(std::move(error));
+    throw PythonError();
+}
+
+bool replaceable_error() {
+    return PyErr_ExceptionMatches(PyExc_Exception) != 0 &&
+           PyErr_ExceptionMatches(PyExc_MemoryError) == 0;
 }
 
 Ref take_exception() {

@@ -42,6 +42,9 @@ PyObject* internal_fault_type();
 [[noreturn]] void raise_parse_error(std::string_view message);
 // A spec cannot be loaded or patched: SpecError with the core error's text.
 [[noreturn]] void raise_spec_error(const SpecError& error);
+// Raises `type` with `message` in place of the exception that is set, which becomes its
+// cause, as `raise ... from` does.
+[[noreturn]] void raise_from_current(PyObject* type, std::string_view message);
 
 // `object` as an owner; a null result of a Python call throws PythonError.
 inline Ref checked(PyObject* object) {
@@ -57,6 +60,11 @@ inline void check(int status) {
         throw PythonError();
     }
 }
+
+// Whether the exception that is set may give way to another that says more: any Exception but
+// MemoryError. KeyboardInterrupt, SystemExit and MemoryError reach the caller unchanged, since
+// a Ctrl-C or a lack of memory says nothing about the value that was being read.
+bool replaceable_error();
 
 // The exception that is set, taken out of the error indicator as one object with its
 // traceback attached; empty when none is set.

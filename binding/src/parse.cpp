@@ -40,7 +40,8 @@ bool single_byte_format(const char* format) {
 }
 
 // What the refused object is, for the message: the format of its memoryview, else its type.
-// Errors raised on the way are dropped; none is chained to the refusal.
+// Errors raised on the way are dropped, none chained to the refusal; a Ctrl-C, an exit or a
+// lack of memory is raised instead.
 std::string described(PyObject* data) {
     try {
         Ref builtins = checked(PyImport_ImportModule("builtins"));
@@ -49,38 +50,78 @@ std::string described(PyObject* data) {
         Ref repr = checked(PyObject_Repr(format.get()));
         return "format " + std::string(utf8(repr.get()));
     } catch (const PythonError&) {
+        if (!replaceable_error()) {
+            throw;
+        }
         PyErr_Clear();
     }
     try {
         return "type " + type_name(data);
     } catch (const PythonError&) {
+        if (!replaceable_error()) {
+            throw;
+        }
         PyErr_Clear();
     }
     return "type ?";
 }
 
+// The refusal's words up to what was found.
+std::string refusal(const char* function) {
+    return std::string(function) +
+           ": argument data must be a buffer of unsigned bytes, format 'B', 'b' or 'c'; found ";
+}
+
+// Why a buffer of single bytes is still refused, or nothing when it is accepted.
+std::optional<std::string> layout_refusal(const Py_buffer& view) {
+    if (view.ndim == 0) {
+        return " in a 0-dimensional buffer";
+    }
+    if (view.shape == nullptr || view.strides == nullptr) {
+        return " in a buffer without shape or strides";
+    }
+    if (view.itemsize != 1) {
+        return " in items of " + std::to_string(view.itemsize) + " bytes";
+    }
+    return std::nullopt;
+}
+
 // The caller's buffer, accepted as one of single bytes, held until it goes. Its bytes are
-// read with the GIL held only: another thread may change a bytearray's contents meanwhile.
+// read with the GIL held, as another thread may change a bytearray's contents meanwhile;
+// only an exact bytes object, which cannot change, may be read without it.
 class AcceptedInput {
   public:
-    AcceptedInput(const char* function, PyObject* data) {
+    AcceptedInput(const char* function, PyObject* data) : unchanging_(PyBytes_CheckExact(data)) {
         if (PyUnicode_Check(data)) {
             raise(PyExc_TypeError,
                   "the input must be bytes or another buffer, not str: open the file in binary "
                   "mode or encode the text");
         }
-        held_ = PyObject_GetBuffer(data, &view_, PyBUF_FULL_RO) == 0;
-        if (!held_) {
-            PyErr_Clear();
+        if (PyObject_GetBuffer(data, &view_, PyBUF_FULL_RO) != 0) {
+            if (!replaceable_error()) {
+                throw PythonError();
+            }
+            if (PyObject_CheckBuffer(data) == 0) {
+                PyErr_Clear();
+                raise(PyExc_TypeError, refusal(function) + described(data));
+            }
+            // A buffer object that cannot lend its buffer now (released, closed): its own
+            // error says why, and becomes the cause.
+            Ref cause = take_exception();
+            Ref shown = checked(PyObject_Str(cause.get()));
+            const std::string reason(utf8(shown.get()));
+            restore_exception(std::move(cause));
+            raise_from_current(PyExc_TypeError, refusal(function) + "type " + type_name(data) +
+                                                    ", whose buffer cannot be read: " + reason);
         }
-        if (!held_ || view_.shape == nullptr || view_.strides == nullptr || view_.itemsize != 1 ||
-            !single_byte_format(view_.format)) {
+        held_ = true;
+        if (!single_byte_format(view_.format)) {
             release();
-            raise(PyExc_TypeError,
-                  std::string(function) +
-                      ": argument data must be a buffer of unsigned bytes, format 'B', 'b' or "
-                      "'c'; found " +
-                      described(data));
+            raise(PyExc_TypeError, refusal(function) + described(data));
+        }
+        if (const auto layout = layout_refusal(view_)) {
+            release();
+            raise(PyExc_TypeError, refusal(function) + described(data) + *layout);
         }
     }
     AcceptedInput(const AcceptedInput&) = delete;
@@ -88,6 +129,9 @@ class AcceptedInput {
     ~AcceptedInput() { release(); }
 
     std::uint64_t size() const { return static_cast<std::uint64_t>(view_.len); }
+
+    // An exact bytes object: its bytes cannot change while it is held.
+    bool unchanging() const { return unchanging_; }
 
     // The bytes in place, when they lie in one run.
     std::optional<std::string_view> contiguous() const {
@@ -98,7 +142,7 @@ class AcceptedInput {
                                 static_cast<std::size_t>(view_.len));
     }
 
-    // An owned copy in row-major order, whatever the strides.
+    // An owned copy in row-major order, whatever the strides. Call with the GIL held.
     Buffer copy() const {
         const auto size = static_cast<std::size_t>(view_.len);
         Buffer copy = Buffer::uninitialized(size);
@@ -112,6 +156,13 @@ class AcceptedInput {
         return copy;
     }
 
+    // The owned copy of an unchanging input, which touches no Python object and may be taken
+    // with the GIL released; this object keeps the bytes object alive meanwhile.
+    Buffer copy_unchanging() const {
+        return Buffer::copy_of(std::string_view(static_cast<const char*>(view_.buf),
+                                                static_cast<std::size_t>(view_.len)));
+    }
+
   private:
     void release() {
         if (held_) {
@@ -122,6 +173,7 @@ class AcceptedInput {
 
     Py_buffer view_{};
     bool held_ = false;
+    bool unchanging_;
 };
 
 // An input over the document size limit raises, before it is copied, the error that
@@ -338,16 +390,22 @@ PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
         const auto [data, spec, delimiters] = bind_args("parse", names, 1, args, nargs, kwnames);
         std::shared_ptr<const Spec> given = given_spec(spec);
         const std::optional<Delimiters> own_delimiters = given_delimiters(delimiters);
-        Buffer input = [&] {
-            const AcceptedInput accepted("parse", data);
-            refuse_oversized(accepted, own_delimiters);
-            return accepted.copy();
-        }();
+        auto accepted = std::make_optional<AcceptedInput>("parse", data);
+        refuse_oversized(*accepted, own_delimiters);
+        // Any other buffer is copied now, before another thread can change it; an unchanging
+        // one is copied below, without the GIL, and let go once the GIL is back.
+        std::optional<Buffer> input;
+        if (!accepted->unchanging()) {
+            input = accepted->copy();
+            accepted.reset();
+        }
 
         auto parsed = [&] {
             const GilRelease released;
-            return parse_copy(std::move(input), std::move(given), own_delimiters);
+            Buffer own = input ? std::move(*input) : accepted->copy_unchanging();
+            return parse_copy(std::move(own), std::move(given), own_delimiters);
         }();
+        accepted.reset();
         if (!parsed) {
             raise_parse_error(parsed.error());
         }
@@ -362,7 +420,14 @@ PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
 }  // namespace
 
 Buffer copy_input(const char* function, PyObject* data) {
-    return AcceptedInput(function, data).copy();
+    const AcceptedInput input(function, data);
+    // Handing the GIL over and back costs more than copying a small input.
+    constexpr std::uint64_t gil_free_copy = std::uint64_t{1} << 20;
+    if (input.unchanging() && input.size() >= gil_free_copy) {
+        const GilRelease released;
+        return input.copy_unchanging();
+    }
+    return input.copy();
 }
 
 PyTypeObject* result_type() {

@@ -10,9 +10,10 @@ namespace remitrax::binding {
 
 PyTypeObject* result_type();
 
-// An owned, contiguous copy of the caller's bytes, taken with the GIL held; later changes to
-// the caller's object do not reach it. `function` names the caller in the refusal of a
-// buffer that is not one of single bytes.
+// An owned, contiguous copy of the caller's bytes, taken with the GIL held (a large exact
+// bytes object, which cannot change, is copied without it); later changes to the caller's
+// object do not reach it. `function` names the caller in the refusal of a buffer that is
+// not one of single bytes.
 Buffer copy_input(const char* function, PyObject* data);
 
 // parse(data, spec=None, delimiters=None)

@@ -1,7 +1,10 @@
 #include "spec.hpp"
 
+#include <pthread.h>
+
 #include <atomic>
 #include <mutex>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -37,21 +40,79 @@ class BuiltinCell {
         return value_;
     }
 
+    // A child process has only the thread that forked: a lock another thread held at the
+    // fork would stay held there for good, and the child's first parse would wait forever.
+    // So a fork waits for a compile under way (which needs no GIL, and so finishes) by taking
+    // the lock of a cell still empty; both processes let go of it after. A filled cell is
+    // never locked again, whoever held its lock at the fork.
+    void before_fork() {
+        if (!ready()) {
+            mutex_.lock();
+            locked_for_fork_ = true;
+        }
+    }
+
+    void after_fork() {
+        if (locked_for_fork_) {
+            locked_for_fork_ = false;
+            mutex_.unlock();
+        }
+    }
+
   private:
     SharedSpec (*make_)();
     std::mutex mutex_;
     std::atomic<bool> ready_{false};
-    SharedSpec value_;  // written once, before ready_ is set
+    SharedSpec value_;              // written once, before ready_ is set
+    bool locked_for_fork_ = false;  // only the forking thread touches it
 };
 
-BuiltinCell& cell_5010() {
-    static BuiltinCell cell(&Spec::builtin_835);
+struct BuiltinCells {
+    BuiltinCell v5010{&Spec::builtin_835};
+    BuiltinCell v4010{&Spec::builtin_835_4010};
+};
+
+// A value made when the module is loaded and never destroyed, so that a thread still
+// parsing while the process exits, or a fork then, finds it whole.
+template <class T>
+union Lasting {
+    Lasting() : value() {}
+    ~Lasting() {}
+    T value;
+};
+
+// The cells exist, and the fork handlers are registered, from the moment the module is
+// loaded, in the importing thread with the GIL held, so before any compile and while no
+// fork runs: a registration made while another thread forks would not cover that fork.
+Lasting<BuiltinCells> builtin_cells;
+
+void cells_before_fork() {
+    builtin_cells.value.v5010.before_fork();
+    builtin_cells.value.v4010.before_fork();
+}
+
+void cells_after_fork() {
+    builtin_cells.value.v4010.after_fork();
+    builtin_cells.value.v5010.after_fork();
+}
+
+const int fork_handlers = pthread_atfork(&cells_before_fork, &cells_after_fork, &cells_after_fork);
+
+// A cell that a fork cannot leave locked: without the handlers (registering fails only when
+// memory is short) no compile starts.
+BuiltinCell& fork_safe(BuiltinCell& cell) {
+    if (fork_handlers != 0) {
+        throw std::bad_alloc();
+    }
     return cell;
 }
 
+BuiltinCell& cell_5010() {
+    return fork_safe(builtin_cells.value.v5010);
+}
+
 BuiltinCell& cell_4010() {
-    static BuiltinCell cell(&Spec::builtin_835_4010);
-    return cell;
+    return fork_safe(builtin_cells.value.v4010);
 }
 
 // A built-in spec for a caller that holds the GIL: the first compile runs without it.
@@ -97,10 +158,14 @@ PyObject* spec_from_json(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     });
 }
 
-// The text of a patch given as a dict: json.dumps with its defaults.
+// The text of a patch given as a dict: json.dumps with its defaults. A Ctrl-C, an exit or a
+// lack of memory while it runs is raised as it is.
 std::string dumped(PyObject* patch) {
     Ref json = checked(PyImport_ImportModule("json"));
     Ref text(PyObject_CallMethod(json.get(), "dumps", "(O)", patch));
+    if (!text && !replaceable_error()) {
+        throw PythonError();
+    }
     if (!text || !PyUnicode_Check(text.get())) {
         std::string reason;
         if (!text) {

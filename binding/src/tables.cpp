@@ -65,25 +65,20 @@ Ref rendered(Render&& render) {
 // ---- Optional packages
 
 // Imports `module`, or raises ImportError with the install hint, caused by the failed import.
+// An import stopped by a Ctrl-C, an exit or a lack of memory raises that instead.
 Ref extra(const char* owner, const char* method, const char* module, const char* extra_name) {
     Ref imported(PyImport_ImportModule(module));
     if (imported) {
         return imported;
     }
-    Ref cause = take_exception();
-    const std::string message = std::string(owner) + "." + method + " needs " + module +
-                                ", which is not installed; install it with: pip install "
-                                "\"remitrax[" +
-                                extra_name + "]\"";
-    Ref text = new_str(message);
-    Ref error = checked(PyObject_CallFunctionObjArgs(PyExc_ImportError, text.get(), nullptr));
-    if (cause) {
-        // raise ... from cause: the cause, and the context it would have had.
-        PyException_SetContext(error.get(), Ref::borrow(cause.get()).release());
-        PyException_SetCause(error.get(), cause.release());
+    if (!replaceable_error()) {
+        throw PythonError();
     }
-    restore_exception(std::move(error));
-    throw PythonError();
+    raise_from_current(PyExc_ImportError,
+                       std::string(owner) + "." + method + " needs " + module +
+                           ", which is not installed; install it with: pip install "
+                           "\"remitrax[" +
+                           extra_name + "]\"");
 }
 
 Ref to_pandas(const char* owner, PyObject* table) {
@@ -140,6 +135,9 @@ int tables_contains(PyObject* self, PyObject* key) {
         const char* data = PyUnicode_AsUTF8AndSize(key, &size);
         if (data == nullptr) {
             // Text that has no UTF-8 form names no table.
+            if (!replaceable_error()) {
+                throw PythonError();
+            }
             PyErr_Clear();
             return 0;
         }
@@ -425,6 +423,10 @@ const std::shared_ptr<const Tables>& tables_of(PyObject* tables) {
 Ref make_tables(Tables tables) {
     return make_object(tables_type(),
                        SharedTables(std::make_shared<const Tables>(std::move(tables))));
+}
+
+Ref make_tables(std::shared_ptr<const Tables> tables) {
+    return make_object(tables_type(), SharedTables(std::move(tables)));
 }
 
 }  // namespace remitrax::binding

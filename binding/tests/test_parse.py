@@ -1,7 +1,9 @@
 """parse: its argument checks, the input copy, spec selection and Result."""
 
 import array
+import builtins
 import ctypes
+import mmap
 import pathlib
 import subprocess
 import sys
@@ -59,6 +61,61 @@ def test_a_buffer_of_other_items_is_refused_with_what_was_found(data, found):
         remitrax.parse(data)
     assert str(caught.value) == BUFFER_REFUSAL + found
     assert caught.value.__cause__ is None and caught.value.__suppress_context__ is False
+
+
+def released_view():
+    view = memoryview(ISA)
+    view.release()
+    return view
+
+
+def closed_map():
+    mapping = mmap.mmap(-1, len(ISA))
+    mapping.close()
+    return mapping
+
+
+@pytest.mark.parametrize("function", [remitrax.parse, remitrax.stream], ids=["parse", "stream"])
+@pytest.mark.parametrize(
+    ("make", "found", "cause"),
+    [
+        (released_view, "type memoryview, whose buffer cannot be read: operation forbidden on released memoryview object", ValueError),
+        (closed_map, "type mmap, whose buffer cannot be read: mmap closed or invalid", ValueError),
+        (lambda: memoryview(b"I").cast("B", []), "format 'B' in a 0-dimensional buffer", None),
+        (lambda: memoryview(b"I").cast("c", []), "format 'c' in a 0-dimensional buffer", None),
+    ],
+    ids=["released-memoryview", "closed-mmap", "0-dimensional-B", "0-dimensional-c"],
+)
+def test_a_byte_buffer_that_cannot_be_read_is_refused_naming_why(function, make, found, cause):
+    with pytest.raises(TypeError) as caught:
+        function(make())
+    assert str(caught.value) == BUFFER_REFUSAL.replace("parse", function.__name__, 1) + found
+    if cause is None:
+        assert caught.value.__cause__ is None
+    else:
+        assert type(caught.value.__cause__) is cause
+        assert str(caught.value).endswith(str(caught.value.__cause__))
+
+
+@pytest.mark.parametrize(
+    ("stop", "raised"),
+    [(KeyboardInterrupt, KeyboardInterrupt), (SystemExit, SystemExit), (MemoryError, MemoryError), (ValueError, TypeError)],
+)
+def test_only_an_exception_may_give_way_to_the_refusal(monkeypatch, stop, raised):
+    error = stop()
+
+    def stopped(data):
+        raise error
+
+    # The refusal of a non-buffer looks at the object through memoryview() to describe it.
+    monkeypatch.setattr(builtins, "memoryview", stopped)
+    with pytest.raises(raised) as caught:
+        remitrax.parse(5)
+    monkeypatch.undo()
+    if raised is TypeError:
+        assert str(caught.value) == BUFFER_REFUSAL + "type int"
+    else:
+        assert caught.value is error
 
 
 def test_argument_checks_run_in_the_order_spec_delimiters_data():
@@ -237,6 +294,48 @@ def test_threads_parsing_at_once_give_what_one_thread_gives():
     for thread in threads:
         thread.join()
     assert got == expected
+
+
+class Bytes(bytes):
+    """A bytes subclass, which may export another buffer: copied like a bytearray."""
+
+
+def counts(tables_list, diagnostics):
+    totals = {}
+    for tables in tables_list:
+        for name in tables:
+            totals[name] = totals.get(name, 0) + len(tables[name])
+    return totals, len(diagnostics)
+
+
+@pytest.mark.parametrize("form", [bytes, Bytes, bytearray])
+def test_a_large_input_of_any_form_reads_alike_from_threads(example_bytes, form):
+    # Over the size that stream copies without the GIL when the input is an exact bytes.
+    data = example_bytes * (2**20 // len(example_bytes) + 1)
+    result = remitrax.parse(data)
+    batches = list(remitrax.stream(data))
+    expected = (
+        counts([result.tables], result.diagnostics),
+        counts([b.tables for b in batches], [d for b in batches for d in b.diagnostics]),
+    )
+    got = []
+
+    def work():
+        own = form(data)
+        result = remitrax.parse(own)
+        assert result.document.write() == data
+        batches = list(remitrax.stream(own))
+        got.append((
+            counts([result.tables], result.diagnostics),
+            counts([b.tables for b in batches], [d for b in batches for d in b.diagnostics]),
+        ))
+
+    threads = [threading.Thread(target=work) for _ in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert got == [expected] * 4
 
 
 def test_every_public_sample_parses_and_writes_back():

@@ -152,29 +152,38 @@ def test_pandas_and_polars_read_the_tables(example):
     assert list(example.tables.to_polars()) == BUILTIN_TABLES
 
 
-class Missing(importlib.abc.MetaPathFinder):
-    """Makes the named packages look not installed."""
+class Failing(importlib.abc.MetaPathFinder):
+    """Makes importing the named packages fail: as when they are not installed, or with the
+    given error."""
 
-    def __init__(self, *names):
+    def __init__(self, names, error):
         self.names = names
+        self.error = error
 
     def find_spec(self, name, path, target=None):
         if name.split(".")[0] in self.names:
-            raise ModuleNotFoundError(f"No module named {name!r}", name=name)
+            if self.error is None:
+                raise ModuleNotFoundError(f"No module named {name!r}", name=name)
+            raise self.error
         return None
 
 
 @pytest.fixture
 def missing(monkeypatch):
-    def hide(*names):
+    def hide(*names, error=None):
         for module in list(sys.modules):
             if module.split(".")[0] in names:
                 monkeypatch.delitem(sys.modules, module)
-        monkeypatch.setattr(sys, "meta_path", [Missing(*names), *sys.meta_path])
+        monkeypatch.setattr(sys, "meta_path", [Failing(names, error), *sys.meta_path])
 
     return hide
 
 
+@pytest.mark.parametrize(
+    ("error", "cause"),
+    [(None, ModuleNotFoundError), (ImportError("half installed"), ImportError), (RuntimeError("broken"), RuntimeError)],
+    ids=["not-installed", "import-error", "other-error"],
+)
 @pytest.mark.parametrize(
     ("hidden", "call", "message"),
     [
@@ -183,10 +192,31 @@ def missing(monkeypatch):
         (("polars",), lambda t: t.to_polars(), 'Tables.to_polars needs polars, which is not installed; install it with: pip install "remitrax[polars]"'),
     ],
 )
-def test_a_missing_package_names_the_extra_to_install(example, missing, hidden, call, message):
-    missing(*hidden)
+def test_a_missing_package_names_the_extra_to_install(example, missing, hidden, call, message, error, cause):
+    missing(*hidden, error=error)
     with pytest.raises(ImportError) as caught:
         call(example.tables)
     assert str(caught.value) == message
-    assert isinstance(caught.value.__cause__, ModuleNotFoundError)
+    assert type(caught.value.__cause__) is cause
+    assert error is None or caught.value.__cause__ is error
     assert caught.value.__suppress_context__
+
+
+@pytest.mark.parametrize("stop", [KeyboardInterrupt, SystemExit, MemoryError])
+@pytest.mark.parametrize(
+    ("hidden", "call"),
+    [
+        ("pandas", lambda t: t["claims"].to_pandas()),
+        ("pyarrow", lambda t: t["claims"].to_pandas()),
+        ("pandas", lambda t: t.to_pandas()),
+        ("polars", lambda t: t["claims"].to_polars()),
+        ("polars", lambda t: t.to_polars()),
+    ],
+)
+def test_an_import_stopped_by_an_interrupt_or_memory_raises_that(example, missing, hidden, call, stop):
+    error = stop()
+    missing(hidden, error=error)
+    with pytest.raises(stop) as caught:
+        call(example.tables)
+    assert caught.value is error
+    assert caught.value.__cause__ is None and caught.value.__context__ is None

@@ -403,6 +403,41 @@ void ColumnData::reserve(std::size_t rows) {
         values);
 }
 
+namespace {
+
+// Below this many bytes a buffer's room is always kept.
+constexpr std::size_t kKeptRoom = 4096;
+
+// Empties `buffer`; its room stays when it is small or at most four times what it held.
+template <class T>
+void clear_buffer(std::vector<T>& buffer) {
+    const std::size_t held = buffer.size();
+    buffer.clear();
+    if (buffer.capacity() * sizeof(T) > kKeptRoom && buffer.capacity() / 4 > held) {
+        buffer.shrink_to_fit();
+    }
+}
+
+}  // namespace
+
+void ColumnData::clear() {
+    clear_buffer(validity);
+    len = 0;
+    if (auto* binary = std::get_if<Binary>(&values)) {
+        clear_buffer(binary->offsets);
+        binary->offsets.push_back(0);
+        clear_buffer(binary->data);
+        return;
+    }
+    std::visit(
+        [](auto& kind) {
+            if constexpr (!std::is_same_v<std::decay_t<decltype(kind)>, Binary>) {
+                clear_buffer(kind.values);
+            }
+        },
+        values);
+}
+
 ColumnData ColumnData::take() {
     ColumnData taken(type());
     if (len == 0) {

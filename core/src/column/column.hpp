@@ -170,6 +170,11 @@ struct ColumnData {
     // Hands out all rows and leaves an empty column of the same type, with room for as many.
     ColumnData take();
 
+    // Drops every row. The buffers keep their room for the next rows, unless it is far more
+    // than the rows dropped needed: then it is given back, so that one large stretch of rows
+    // does not pin its memory for all the small ones after it.
+    void clear();
+
   private:
     template <class Kind, class T>
     void push_fixed(T value) {
