@@ -7,7 +7,7 @@ import pyarrow as pa
 import pytest
 
 import remitrax
-from conftest import EXAMPLE, parsed, read_arguments, rows, sample_files, streamed
+from conftest import EXAMPLE, parsed, read_arguments, rows, sample_folder, sample_params, streamed
 
 LOOPS = "1000A, 1000B, 2000, 2100, 2110, group, interchange, transaction"
 
@@ -84,14 +84,17 @@ def test_the_last_batch_holds_what_follows_the_last_close(example_bytes):
     assert sum(len(batches[1].tables[name]) for name in batches[1].tables) == 0
 
 
-def test_batches_together_hold_what_parse_holds():
-    inputs = [EXAMPLE.read_bytes() * 3] + [p.read_bytes() for p in sample_files()]
-    for data in inputs:
-        kwargs = read_arguments(data)
-        for by in ("transaction", "2100", "interchange"):
-            # Every batch holds every table, maybe empty; the rows, in order, are the parse's.
-            batches = list(remitrax.stream(data, by=by, **kwargs))
-            assert streamed(batches) == parsed(remitrax.parse(data, **kwargs))
+@pytest.mark.parametrize("path", [EXAMPLE, *sample_params()], ids=lambda path: path.name)
+def test_batches_together_hold_what_parse_holds(path):
+    if path is None:
+        sample_folder()
+    # The example three times over, so that its batches cross interchanges.
+    data = path.read_bytes() * (3 if path == EXAMPLE else 1)
+    kwargs = read_arguments(data)
+    for by in ("transaction", "2100", "interchange"):
+        # Every batch holds every table, maybe empty; the rows, in order, are the parse's.
+        batches = list(remitrax.stream(data, by=by, **kwargs))
+        assert streamed(batches) == parsed(remitrax.parse(data, **kwargs))
 
 
 @pytest.mark.parametrize("hold", ["nothing", "arrow"])

@@ -9,9 +9,6 @@
 
 #include <cstddef>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
@@ -20,8 +17,8 @@
 
 #include "base/buffer.hpp"
 #include "counting_new.hpp"
+#include "golden_input.hpp"
 #include "process/processor.hpp"
-#include "sample_folder.hpp"
 #include "spec/spec.hpp"
 #include "x12/document.hpp"
 #include "x12/segment.hpp"
@@ -34,12 +31,11 @@ using remitrax::Processor;
 using remitrax::Segment;
 using remitrax::Spec;
 
-// 156 copies of one interchange; the built-in spec finds nothing in it.
-const char* const kRepeated = "tp_profee_multiple_156isa.edi";
-
-std::string read_sample(const char* name) {
-    std::ifstream in(remitrax::testing::sample_folder() / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+// A hundred copies of one interchange written for the project: 6,000 segments that give rows
+// of payments, claims, services and adjustments, and in which the built-in spec finds nothing.
+std::string repeated_input() {
+    return remitrax::testing::repeated(remitrax::testing::golden_input("pipe_component_dental.835"),
+                                       100);
 }
 
 // Feeds every segment and ends the input; the number of diagnostics given.
@@ -52,7 +48,7 @@ std::size_t pass(Processor& processor, const std::vector<Segment>& segments) {
 }
 
 TEST(ProcessorAlloc, FeedingAWarmProcessorAllocatesOnlyForColumnGrowth) {
-    const std::string text = read_sample(kRepeated);
+    const std::string text = repeated_input();
     ASSERT_FALSE(text.empty());
     const auto document = Document::parse(Buffer::copy_of(text));
     ASSERT_TRUE(document.has_value());
@@ -125,7 +121,7 @@ TEST(ProcessorAlloc, AWarmTakeIntoSpareTablesAllocatesNothing) {
 }
 
 TEST(ProcessorAlloc, RunGrowsOnlyItsColumnsWithTheInput) {
-    const std::string once = read_sample(kRepeated);
+    const std::string once = repeated_input();
     ASSERT_FALSE(once.empty());
     const auto spec = Spec::builtin_835();
     // Allocations and segments of one run over `copies` copies of the input.

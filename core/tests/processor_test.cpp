@@ -313,6 +313,7 @@ std::vector<fs::path> sample_files() {
 }
 
 TEST(ProcessorSamples, BothRoadsGiveTheSameTablesAndDiagnostics) {
+    REMITRAX_SKIP_WITHOUT_SAMPLES();
     const std::vector<fs::path> files = sample_files();
     ASSERT_GE(files.size(), 40U);
     for (const fs::path& path : files) {
@@ -397,6 +398,7 @@ TEST(ProcessorSamples, TakesIntoSpareTablesGiveWhatNewTablesGive) {
 }
 
 TEST(ProcessorSamples, TheEmednyInterchangeInThreeLayoutsGivesTheSameTables) {
+    REMITRAX_SKIP_WITHOUT_SAMPLES();
     const fs::path dir = remitrax::testing::sample_folder();
     const Outcome oneline = run_whole(read_file(dir / "e835p_emedny_oneline.txt"));
     const Outcome lines = run_whole(read_file(dir / "tp_profee_lf.edi"));
