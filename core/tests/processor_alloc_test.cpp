@@ -82,7 +82,7 @@ TEST(ProcessorAlloc, FeedingAWarmProcessorAllocatesOnlyForColumnGrowth) {
 }
 
 TEST(ProcessorAlloc, AWarmTakeIntoSpareTablesAllocatesNothing) {
-    const std::string text = read_sample(kRepeated);
+    const std::string text = repeated_input();
     ASSERT_FALSE(text.empty());
     const auto document = Document::parse(Buffer::copy_of(text));
     ASSERT_TRUE(document.has_value());
