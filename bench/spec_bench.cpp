@@ -3,11 +3,19 @@
 // segment definitions merged over the built-in spec. Building a processor is paid per parse,
 // so it should grow with the size of its tables, not faster.
 //
-//   remitrax_spec_bench [--roots N] [--chain N] [--ids N] [--runs N]
+// Four more shapes, each at every size given to --shapes, time loading from JSON text and
+// patching the loaded spec's name as well: N sibling loops under one parent, all opened by LX
+// with a distinct element 1 ("siblings"); the same with a table anchored in all N
+// ("siblings_table"); a chain of N such loops, each the parent of the next ("chain_lx"); the
+// chain with a table on segment LX anchored in all N ("chain_lx_table"). Loading should grow
+// about linearly with N.
 //
-// Defaults: 1,000 roots, a chain of 500, 70,000 extra ids, 3 runs. Each spec prints one line
-// "spec=<name> loops=<n> segment_defs=<n> load_s=<x> processor_s=<x>", each time the median of
-// its runs after one warm-up run, in seconds.
+//   remitrax_spec_bench [--roots N] [--chain N] [--ids N] [--shapes N[,N...]] [--runs N]
+//
+// Defaults: 1,000 roots, a chain of 500, 70,000 extra ids, shapes of 10,000 loops, 3 runs.
+// Each spec prints one line "spec=<name> loops=<n> segment_defs=<n> load_s=<x> processor_s=<x>",
+// the shapes "... patch_s=<x>" after it, each time the median of its runs after one warm-up
+// run, in seconds.
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +23,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -78,6 +87,62 @@ std::string ids_patch(long count) {
     return nlohmann::json{{"segments", std::move(segments)}}.dump();
 }
 
+// `count` loops opened by LX with element 1 holding the loop's number: siblings under one
+// parent, or a chain in which each is the parent of the next. With `table`, one table anchored
+// in all of them: loop-anchored for the siblings, on segment LX for the chain (a loop-anchored
+// table cannot anchor in nested loops).
+nlohmann::json lx_spec(long count, bool chain, bool table) {
+    nlohmann::json loops = nlohmann::json::object();
+    nlohmann::json names = nlohmann::json::array();
+    if (!chain) {
+        loops["p"] = {{"trigger", {{"segment", "HDR"}}}};
+    }
+    for (long i = 0; i < count; ++i) {
+        nlohmann::json loop = {
+            {"trigger", {{"segment", "LX"}, {"where", {{"1", std::to_string(i)}}}}}};
+        if (!chain) {
+            loop["parent"] = "p";
+        } else if (i > 0) {
+            loop["parent"] = numbered("s", i - 1, 6);
+        }
+        loops[numbered("s", i, 6)] = std::move(loop);
+        names.push_back(numbered("s", i, 6));
+    }
+    nlohmann::json spec = {{"name", chain ? "chain_lx" : "siblings"}, {"loops", std::move(loops)}};
+    if (table) {
+        nlohmann::json rows = {{"loops", std::move(names)}};
+        if (chain) {
+            rows["segment"] = "LX";
+            rows["columns"] = {{"value", {{"element", 1}}}};
+        } else {
+            rows["columns"] = {{"value", {{"segment", "LX"}, {"element", 1}}}};
+        }
+        spec["tables"] = {{"rows", std::move(rows)}};
+    }
+    return spec;
+}
+
+// Reads a comma-separated list of positive counts.
+bool parse_counts(const char* text, std::vector<long>& out) {
+    out.clear();
+    std::string item;
+    for (const char* at = text;; ++at) {
+        if (*at == ',' || *at == '\0') {
+            long count = 0;
+            if (!bench::parse_count(item.c_str(), count)) {
+                return false;
+            }
+            out.push_back(count);
+            item.clear();
+            if (*at == '\0') {
+                return true;
+            }
+        } else {
+            item += *at;
+        }
+    }
+}
+
 template <class Load>
 void measure(const char* name, int runs, Load load) {
     std::shared_ptr<const Spec> spec;
@@ -108,10 +173,51 @@ std::shared_ptr<const Spec> loaded(nlohmann::json document) {
     return spec ? *spec : nullptr;
 }
 
+// Loading from text, building a processor, then patching the spec's name.
+void measure_shape(const std::string& name, int runs, const nlohmann::json& document) {
+    const std::string text = document.dump();
+    std::shared_ptr<const Spec> spec;
+    const double load_s = bench::median_seconds(runs, [&] {
+        const auto t0 = Clock::now();
+        auto compiled = Spec::from_json(text);
+        const auto t1 = Clock::now();
+        spec = compiled ? *compiled : nullptr;
+        return seconds(t0, t1);
+    });
+    if (!spec) {
+        std::fprintf(stderr, "spec %s did not load\n", name.c_str());
+        std::exit(1);
+    }
+    const double processor_s = bench::median_seconds(runs, [&] {
+        const auto t0 = Clock::now();
+        const Processor processor(spec, Delimiters{});
+        const auto t1 = Clock::now();
+        g_sink = g_sink + 1;
+        return seconds(t0, t1);
+    });
+    bool patched = true;
+    const double patch_s = bench::median_seconds(runs, [&] {
+        const auto t0 = Clock::now();
+        const auto renamed = spec->merge_patch(R"({"name": "x"})");
+        const auto t1 = Clock::now();
+        patched = patched && renamed.has_value();
+        return seconds(t0, t1);
+    });
+    if (!patched) {
+        std::fprintf(stderr, "spec %s did not patch\n", name.c_str());
+        std::exit(1);
+    }
+    std::printf("spec=%s loops=%zu segment_defs=%zu load_s=%.4f processor_s=%.4f patch_s=%.4f\n",
+                name.c_str(), spec->loops.size(), spec->segments.size(), load_s, processor_s,
+                patch_s);
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     long roots = 1'000, chain = 500, ids = 70'000, runs = 3;
+    std::vector<long> shapes = {10'000};
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -121,10 +227,14 @@ int main(int argc, char** argv) {
             ++i;
         } else if (arg == "--ids" && has_value && bench::parse_count(argv[i + 1], ids)) {
             ++i;
+        } else if (arg == "--shapes" && has_value && parse_counts(argv[i + 1], shapes)) {
+            ++i;
         } else if (arg == "--runs" && has_value && bench::parse_count(argv[i + 1], runs)) {
             ++i;
         } else {
-            std::fprintf(stderr, "usage: %s [--roots N] [--chain N] [--ids N] [--runs N]\n",
+            std::fprintf(stderr,
+                         "usage: %s [--roots N] [--chain N] [--ids N] [--shapes N[,N...]] "
+                         "[--runs N]\n",
                          argv[0]);
             return 2;
         }
@@ -141,5 +251,11 @@ int main(int argc, char** argv) {
                 auto spec = base->merge_patch(patch);
                 return spec ? *spec : nullptr;
             });
+    for (const long count : shapes) {
+        measure_shape(numbered("siblings_", count, 1), n, lx_spec(count, false, false));
+        measure_shape(numbered("siblings_table_", count, 1), n, lx_spec(count, false, true));
+        measure_shape(numbered("chain_lx_", count, 1), n, lx_spec(count, true, false));
+        measure_shape(numbered("chain_lx_table_", count, 1), n, lx_spec(count, true, true));
+    }
     return 0;
 }

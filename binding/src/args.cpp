@@ -14,14 +14,46 @@ namespace {
 // The most parameters any function of the module has.
 constexpr std::size_t max_params = 8;
 
+// Binds through the interpreter's parser, which binds keywords and words every refusal as it
+// does for its own functions. The objects it hands back are the caller's, held by the
+// caller's frame, so they outlive `positional` and `named`.
+void parse_tuple(const Signature& signature, PyObject* positional, PyObject* named,
+                 std::span<PyObject*> out) {
+    const std::size_t count = signature.names.size();
+    std::string format(signature.required, 'O');
+    if (signature.required < count) {
+        format += '|';
+        format.append(count - signature.required, 'O');
+    }
+    format += ':';
+    format += signature.function;
+    std::array<char*, max_params + 1> keywords_list{};
+    for (std::size_t i = 0; i < count; ++i) {
+        keywords_list[i] = const_cast<char*>(signature.names[i]);
+    }
+    std::array<PyObject*, max_params> found{};
+    if (!PyArg_ParseTupleAndKeywords(positional, named, format.c_str(), keywords_list.data(),
+                                     &found[0], &found[1], &found[2], &found[3], &found[4],
+                                     &found[5], &found[6], &found[7])) {
+        throw PythonError();
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        out[i] = found[i];
+    }
+}
+
+void check_signature(const Signature& signature, std::span<PyObject*> out) {
+    if (signature.names.size() > max_params || out.size() != signature.names.size()) {
+        throw InternalFault("a signature with too many parameters");
+    }
+}
+
 }  // namespace
 
 void bind_args(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
                PyObject* kwnames, std::span<PyObject*> out) {
+    check_signature(signature, out);
     const std::size_t count = signature.names.size();
-    if (count > max_params || out.size() != count) {
-        throw InternalFault("a signature with too many parameters");
-    }
     const auto given = static_cast<std::size_t>(nargs);
     const bool keywords = kwnames != nullptr && PyTuple_Size(kwnames) > 0;
     if (!keywords && given >= signature.required && given <= count) {
@@ -30,10 +62,6 @@ void bind_args(const Signature& signature, PyObject* const* args, Py_ssize_t nar
         }
         return;
     }
-
-    // Anything else goes through the interpreter's parser, which binds keywords and words
-    // every refusal as it does for its own functions. The objects it hands back are the
-    // caller's, held by the caller's frame, so they outlive the tuple and dict made here.
     Ref positional = checked(PyTuple_New(nargs));
     for (Py_ssize_t i = 0; i < nargs; ++i) {
         Py_INCREF(args[i]);
@@ -47,26 +75,26 @@ void bind_args(const Signature& signature, PyObject* const* args, Py_ssize_t nar
             check(PyDict_SetItem(named.get(), PyTuple_GetItem(kwnames, i), args[nargs + i]));
         }
     }
-    std::string format(signature.required, 'O');
-    if (signature.required < count) {
-        format += '|';
-        format.append(count - signature.required, 'O');
-    }
-    format += ':';
-    format += signature.function;
-    std::array<char*, max_params + 1> keywords_list{};
-    for (std::size_t i = 0; i < count; ++i) {
-        keywords_list[i] = const_cast<char*>(signature.names[i]);
-    }
-    std::array<PyObject*, max_params> found{};
-    if (!PyArg_ParseTupleAndKeywords(positional.get(), named.get(), format.c_str(),
-                                     keywords_list.data(), &found[0], &found[1], &found[2],
-                                     &found[3], &found[4], &found[5], &found[6], &found[7])) {
+    parse_tuple(signature, positional.get(), named.get(), out);
+}
+
+void bind_args(const Signature& signature, PyObject* args, PyObject* kwargs,
+               std::span<PyObject*> out) {
+    check_signature(signature, out);
+    const std::size_t count = signature.names.size();
+    const Py_ssize_t nargs = PyTuple_Size(args);
+    if (nargs < 0) {
         throw PythonError();
     }
-    for (std::size_t i = 0; i < count; ++i) {
-        out[i] = found[i];
+    const auto given = static_cast<std::size_t>(nargs);
+    const bool keywords = kwargs != nullptr && PyDict_Size(kwargs) > 0;
+    if (!keywords && given >= signature.required && given <= count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            out[i] = i < given ? PyTuple_GetItem(args, static_cast<Py_ssize_t>(i)) : nullptr;
+        }
+        return;
     }
+    parse_tuple(signature, args, kwargs, out);
 }
 
 std::string type_name(PyObject* object) {

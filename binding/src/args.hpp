@@ -39,6 +39,24 @@ std::array<PyObject*, N> bind_args(const char* function, const std::array<const 
     return out;
 }
 
+// The same for a call whose arguments come as a tuple and a dict (a type's tp_new).
+void bind_args(const Signature& signature, PyObject* args, PyObject* kwargs,
+               std::span<PyObject*> out);
+
+template <std::size_t N>
+std::array<PyObject*, N> bind_args(const char* function, const std::array<const char*, N>& names,
+                                   std::size_t required, PyObject* args, PyObject* kwargs) {
+    std::array<PyObject*, N> out{};
+    bind_args(Signature{function, names, required}, args, kwargs, out);
+    return out;
+}
+
+// A METH_FASTCALL | METH_KEYWORDS function in the type a method table stores.
+using FastcallFunction = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+inline PyCFunction fastcall(FastcallFunction function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
 // `type(object).__name__`.
 std::string type_name(PyObject* object);
 

@@ -151,18 +151,16 @@ void set_buffer(ArrowArray* array, std::int64_t i, const SharedTables& tables, s
 }
 
 ArrowType storage_type(const ColumnData& column) {
-    switch (column.values.index()) {
-        case 0:
-            return NANOARROW_TYPE_BINARY;
-        case 1:
-            return NANOARROW_TYPE_INT64;
-        case 2:
+    struct Visit {
+        ArrowType operator()(const ColumnData::Binary&) const { return NANOARROW_TYPE_BINARY; }
+        ArrowType operator()(const ColumnData::Int64&) const { return NANOARROW_TYPE_INT64; }
+        ArrowType operator()(const ColumnData::Decimal128&) const {
             return NANOARROW_TYPE_DECIMAL128;
-        case 3:
-            return NANOARROW_TYPE_DATE32;
-        default:
-            return NANOARROW_TYPE_TIME32;
-    }
+        }
+        ArrowType operator()(const ColumnData::Date32&) const { return NANOARROW_TYPE_DATE32; }
+        ArrowType operator()(const ColumnData::Time32&) const { return NANOARROW_TYPE_TIME32; }
+    };
+    return std::visit(Visit{}, column.values);
 }
 
 // The array of one column over views of its buffers, fully validated.

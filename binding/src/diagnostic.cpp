@@ -275,7 +275,7 @@ Ref to_list(std::vector<Diagnostic> diagnostics) {
 
 PyMethodDef external_diagnostic_def = {
     external,
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&external_diagnostic)),
+    fastcall(&external_diagnostic),
     METH_FASTCALL | METH_KEYWORDS,
     docs::external_diagnostic,
 };

@@ -250,15 +250,7 @@ char one_byte(const char* name, PyObject* value) {
 
 PyObject* delimiters_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return entry([&] {
-        std::array<char*, 6> names{};
-        for (std::size_t i = 0; i < delimiter_names.size(); ++i) {
-            names[i] = const_cast<char*>(delimiter_names[i]);
-        }
-        std::array<PyObject*, 5> given{};
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOO:Delimiters", names.data(), &given[0],
-                                         &given[1], &given[2], &given[3], &given[4])) {
-            throw PythonError();
-        }
+        std::array<PyObject*, 5> given = bind_args("Delimiters", delimiter_names, 0, args, kwargs);
         // Every argument's type first, then every length, each in parameter order.
         for (std::size_t i = 0; i < given.size(); ++i) {
             if (given[i] == Py_None && i >= 3) {

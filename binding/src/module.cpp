@@ -2,6 +2,7 @@
 // exec step that fills a new module object.
 #include <Python.h>
 
+#include <exception>
 #include <string>
 #include <utility>
 
@@ -84,6 +85,11 @@ void core_module(PyObject* module) {
 }
 
 int exec_core(PyObject* module) {
+    // The C++ runtime keeps a thread's exception state in thread-local storage of its shared
+    // library, which the loader allocates on first use and, failing that, ends the process.
+    // Touched here, it is in place for the importing thread's first exception, even one
+    // thrown because memory ran out (std::bad_alloc). The volatile store keeps the call.
+    [[maybe_unused]] const volatile int in_flight = std::uncaught_exceptions();
     return guarded(-1, [&] {
         if (module == nullptr) {
             return -1;

@@ -436,7 +436,7 @@ PyTypeObject* result_type() {
 
 PyMethodDef parse_def = {
     "parse",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&parse)),
+    fastcall(&parse),
     METH_FASTCALL | METH_KEYWORDS,
     docs::parse,
 };

@@ -229,12 +229,11 @@ PyObject* spec_repr(PyObject* self) {
 }
 
 PyMethodDef spec_methods[] = {
-    {"builtin", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&spec_builtin)),
-     METH_FASTCALL | METH_KEYWORDS | METH_STATIC, docs::spec_builtin},
-    {"from_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&spec_from_json)),
-     METH_FASTCALL | METH_KEYWORDS | METH_STATIC, docs::spec_from_json},
-    {"patch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&spec_patch)),
-     METH_FASTCALL | METH_KEYWORDS, docs::spec_patch},
+    {"builtin", fastcall(&spec_builtin), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     docs::spec_builtin},
+    {"from_json", fastcall(&spec_from_json), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     docs::spec_from_json},
+    {"patch", fastcall(&spec_patch), METH_FASTCALL | METH_KEYWORDS, docs::spec_patch},
     {"to_json", spec_to_json, METH_NOARGS, docs::spec_to_json},
     {"loops", spec_loops, METH_NOARGS, docs::spec_loops},
     {nullptr, nullptr, 0, nullptr},

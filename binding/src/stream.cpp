@@ -60,9 +60,59 @@ struct Walk {
     explicit Walk(Source given) : source(std::move(given)), pass(source) {}
 };
 
+// The tables of earlier batches that nobody reads any more, kept so that the next take
+// fills their buffers instead of allocating new ones: a batch of one small loop instance
+// would otherwise cost an allocation, and a free, for every buffer of every column. The last
+// reference to a batch's tables may go on any thread (an Arrow consumer may hold it), hence
+// the lock; at most one set is kept.
+class Spares {
+  public:
+    std::unique_ptr<Tables> take() {
+        const std::lock_guard lock(mutex_);
+        return std::move(spare_);
+    }
+
+    void give(std::unique_ptr<Tables> tables) {
+        {
+            const std::lock_guard lock(mutex_);
+            if (!spare_) {
+                spare_ = std::move(tables);
+                return;
+            }
+        }
+        // One set is kept already; this one is freed outside the lock.
+    }
+
+  private:
+    std::mutex mutex_;
+    std::unique_ptr<Tables> spare_;
+};
+
+// Releases a batch's tables to the stream's spares while the stream lives, else frees them.
+struct GiveBack {
+    std::weak_ptr<Spares> spares;
+
+    void operator()(const Tables* shared) const noexcept {
+        // Made by `share` below as a non-const Tables, which this deleter owns now.
+        std::unique_ptr<Tables> owned(const_cast<Tables*>(shared));
+        try {
+            if (const std::shared_ptr<Spares> alive = spares.lock()) {
+                alive->give(std::move(owned));
+            }
+        } catch (...) {
+            // Not kept: the tables are simply freed.
+        }
+    }
+};
+
+std::shared_ptr<const Tables> share(std::unique_ptr<Tables> tables,
+                                    const std::shared_ptr<Spares>& spares) {
+    return {tables.release(), GiveBack{spares}};
+}
+
 // The rows and findings of one stretch of the input.
 struct Stretch {
-    Tables tables;
+    std::shared_ptr<const Tables> tables;
     std::vector<Diagnostic> diagnostics;
 };
 
@@ -70,7 +120,7 @@ bool holds_anything(const Stretch& stretch) {
     if (!stretch.diagnostics.empty()) {
         return true;
     }
-    for (const Table& table : stretch.tables) {
+    for (const Table& table : *stretch.tables) {
         if (table.rows() != 0) {
             return true;
         }
@@ -82,6 +132,20 @@ struct State {
     std::unique_ptr<Walk> walk;
     LoopId loop = 0;  // whose Close cuts a batch
     bool done = false;
+    std::shared_ptr<Spares> spares = std::make_shared<Spares>();
+
+    // The rows gathered since the last take, in the buffers of spare tables when there are
+    // any.
+    std::shared_ptr<const Tables> take_tables() {
+        Processor& processor = walk->pass.processor;
+        std::unique_ptr<Tables> tables = spares->take();
+        if (tables) {
+            *tables = processor.take_tables(std::move(*tables));
+        } else {
+            tables = std::make_unique<Tables>(processor.take_tables());
+        }
+        return share(std::move(tables), spares);
+    }
 
     // The next batch: the stretch up to a Close of `loop`, or the last stretch at the end of
     // the input when it holds anything; nothing once the input is done.
@@ -99,13 +163,13 @@ struct State {
             // produced.
             for (const Event& event : output.events) {
                 if (event.kind() == EventKind::Close && event.loop() == loop) {
-                    return Stretch{pass.processor.take_tables(), std::move(diagnostics)};
+                    return Stretch{take_tables(), std::move(diagnostics)};
                 }
             }
         }
         const Output& end = pass.processor.finish();
         diagnostics.insert(diagnostics.end(), end.diagnostics.begin(), end.diagnostics.end());
-        Stretch last{pass.processor.take_tables(), std::move(diagnostics)};
+        Stretch last{take_tables(), std::move(diagnostics)};
         done = true;
         if (!holds_anything(last)) {
             return std::nullopt;
@@ -347,7 +411,7 @@ PyTypeObject* stream_type() {
 
 PyMethodDef stream_def = {
     "stream",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&stream)),
+    fastcall(&stream),
     METH_FASTCALL | METH_KEYWORDS,
     docs::stream,
 };

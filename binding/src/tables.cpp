@@ -375,11 +375,6 @@ PyGetSetDef table_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-template <class Function>
-PyCFunction fastcall(Function function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 PyMethodDef table_methods[] = {
     {"to_polars", table_to_polars, METH_NOARGS, docs::table_to_polars},
     {"to_pandas", table_to_pandas, METH_NOARGS, docs::table_to_pandas},
@@ -425,6 +420,10 @@ const std::shared_ptr<const Tables>& tables_of(PyObject* tables) {
 Ref make_tables(Tables tables) {
     return make_object(tables_type(),
                        SharedTables(std::make_shared<const Tables>(std::move(tables))));
+}
+
+Ref make_tables(std::shared_ptr<const Tables> tables) {
+    return make_object(tables_type(), SharedTables(std::move(tables)));
 }
 
 }  // namespace remitrax::binding

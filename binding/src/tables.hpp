@@ -16,6 +16,8 @@ PyTypeObject* table_type();
 
 // A new Tables object sharing `tables`, which are moved into a reference-counted block.
 Ref make_tables(Tables tables);
+// A new Tables object sharing tables already in a reference-counted block.
+Ref make_tables(std::shared_ptr<const Tables> tables);
 
 // The core tables a Tables object shares.
 const std::shared_ptr<const Tables>& tables_of(PyObject* tables);

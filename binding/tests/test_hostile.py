@@ -8,9 +8,8 @@ import random
 import pytest
 
 import remitrax
-from conftest import EXAMPLE, ISA, parsed, read_arguments, sample_files, streamed
+from conftest import EXAMPLE, ISA, parsed, read_arguments, sample_files, sample_folder, sample_params, streamed
 
-FILES = [EXAMPLE, *sample_files()]
 # Each file gives CASES damaged copies, or for a large file as many as add up to about BYTES,
 # and 2 at least.
 CASES = 60
@@ -86,8 +85,10 @@ def damaged(path, cases):
         yield mutated, kwargs, header, f"seed {seed!r}: {how}"
 
 
-@pytest.mark.parametrize("path", FILES, ids=lambda path: path.name)
+@pytest.mark.parametrize("path", [EXAMPLE, *sample_params()], ids=lambda path: path.name)
 def test_damaged_files_are_read_alike_by_parse_and_stream_and_written_back(path):
+    if path is None:
+        sample_folder()
     original = path.read_bytes()
     for data, kwargs, header, how in damaged(path, CASES):
         try:
@@ -101,7 +102,7 @@ def test_damaged_files_are_read_alike_by_parse_and_stream_and_written_back(path)
 
 
 def test_damaged_files_read_at_once_read_as_one_at_a_time():
-    cases = [(data, kwargs) for path in FILES for data, kwargs, _, _ in damaged(path, 2)]
+    cases = [(data, kwargs) for path in [EXAMPLE, *sample_files()] for data, kwargs, _, _ in damaged(path, 2)]
     expected = [outcome(data, **kwargs) for data, kwargs in cases]
     with concurrent.futures.ThreadPoolExecutor(8) as pool:
         got = list(pool.map(lambda case: outcome(case[0], **case[1]), cases))

@@ -132,6 +132,108 @@ def test_first_use_from_many_threads_fills_the_caches_once():
     assert done.stdout.split() == ["8", "2"]
 
 
+# A child interpreter that lowers its address-space limit to a headroom above its current size,
+# tries one road that builds or drops a spec's JSON tree, puts the limit back and reports, for
+# each headroom in turn. The big spec has 20,000 loops, each with its own trigger, as children of
+# 200 group loops: its JSON tree is as big as that of 20,000 siblings, and it compiles faster.
+OUT_OF_MEMORY = """
+import gc, json, resource, sys
+import remitrax
+
+road, headrooms = sys.argv[1], [int(kib) for kib in sys.argv[2:]]
+if road != "builtin":
+    loops = {"interchange": {"trigger": {"segment": "ISA"}, "end": "IEA"}}
+    for g in range(200):
+        loops[f"g{g:03d}"] = {"parent": "interchange", "trigger": {"segment": f"G{g:03d}"}}
+    for i in range(20_000):
+        loops[f"l{i:05d}"] = {"parent": f"g{i // 100:03d}", "trigger": {"segment": f"S{i:05d}"}}
+    text = json.dumps({"name": "big", "loops": loops})
+    one_loop = {"name": "small", "loops": {"a": {"trigger": {"segment": "A"}}}}
+    small = remitrax.Spec.from_json(json.dumps(one_loop))
+    big = remitrax.Spec.from_json(text)
+    # Deletes half the loops: the merge copies the big document and drops half of it.
+    halved = json.dumps({"loops": {f"l{i:05d}": None for i in range(0, 20_000, 2)}})
+
+def attempt():
+    if road == "from_json":
+        spec = remitrax.Spec.from_json(text)
+    elif road == "patch_small":
+        spec = small.patch(text)
+    elif road == "patch_big":
+        spec = big.patch(halved)
+    elif road == "builtin":
+        spec = remitrax.Spec.builtin("4010")
+    else:
+        spec = big
+    spec.to_json()
+    del spec
+
+def size():
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmSize:"):
+                return int(line.split()[1]) * 1024
+
+for headroom in headrooms:
+    gc.collect()
+    resource.setrlimit(resource.RLIMIT_AS, (size() + headroom * 1024, resource.RLIM_INFINITY))
+    try:
+        attempt()
+        outcome = "ok"
+    except MemoryError:
+        outcome = "MemoryError"
+    resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+    print(headroom, outcome, flush=True)
+# And the interpreter goes on: the same without a limit succeeds.
+attempt()
+print("after ok")
+"""
+
+
+def under_address_sanitizer():
+    """Whether AddressSanitizer's runtime is loaded into this process (with the module)."""
+    with open("/proc/self/maps") as maps:
+        return "libasan" in maps.read()
+
+
+# Headrooms in KiB for each road: MiB steps over the big spec's roads, up to where its loads
+# mostly succeed; 64 KiB steps for the small built-in spec.
+HEADROOMS = {
+    "from_json": range(1024, 20 * 1024 + 1, 1024),
+    "patch_small": range(1024, 20 * 1024 + 1, 1024),
+    "patch_big": range(1024, 10 * 1024 + 1, 1024),
+    "to_json": range(1024, 6 * 1024 + 1, 1024),
+    "builtin": range(0, 1024 + 1, 64),
+}
+
+
+@pytest.mark.skipif(
+    under_address_sanitizer(),
+    reason="AddressSanitizer reserves far more address space than an address-space limit allows",
+)
+def test_running_out_of_memory_over_a_spec_raises_memory_error_and_the_interpreter_goes_on():
+    children = {
+        road: subprocess.Popen(
+            [sys.executable, "-c", OUT_OF_MEMORY, road, *map(str, headrooms)],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+        )
+        for road, headrooms in HEADROOMS.items()
+    }
+    for road, child in children.items():
+        out, err = child.communicate()
+        # A child ended by std::terminate or the loader dies by a signal or a status of its
+        # own, with its last words on stderr.
+        assert (child.returncode, err) == (0, ""), (road, out)
+        *lines, last = out.splitlines()
+        outcomes = dict(line.split() for line in lines)
+        assert list(outcomes) == [str(h) for h in HEADROOMS[road]], road
+        assert set(outcomes.values()) <= {"ok", "MemoryError"}, (road, outcomes)
+        # The sweep reaches exhaustion: memory ran out at some headroom. (The built-in spec is
+        # small enough that memory freed earlier in the child may hold it at every headroom.)
+        assert road == "builtin" or "MemoryError" in outcomes.values(), (road, outcomes)
+        assert last == "after ok", road
+
+
 # The main thread forks while another makes the process's first parse, which compiles the
 # built-in specs without the GIL; each child parses on its own. A child that has not finished
 # by the deadline is killed and counted as hung.

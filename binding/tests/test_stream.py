@@ -3,10 +3,11 @@ batches against those of parse."""
 
 import threading
 
+import pyarrow as pa
 import pytest
 
 import remitrax
-from conftest import EXAMPLE, parsed, read_arguments, rows, sample_files, streamed
+from conftest import EXAMPLE, parsed, read_arguments, rows, sample_folder, sample_params, streamed
 
 LOOPS = "1000A, 1000B, 2000, 2100, 2110, group, interchange, transaction"
 
@@ -83,14 +84,40 @@ def test_the_last_batch_holds_what_follows_the_last_close(example_bytes):
     assert sum(len(batches[1].tables[name]) for name in batches[1].tables) == 0
 
 
-def test_batches_together_hold_what_parse_holds():
-    inputs = [EXAMPLE.read_bytes() * 3] + [p.read_bytes() for p in sample_files()]
-    for data in inputs:
-        kwargs = read_arguments(data)
-        for by in ("transaction", "2100", "interchange"):
-            # Every batch holds every table, maybe empty; the rows, in order, are the parse's.
-            batches = list(remitrax.stream(data, by=by, **kwargs))
-            assert streamed(batches) == parsed(remitrax.parse(data, **kwargs))
+@pytest.mark.parametrize("path", [EXAMPLE, *sample_params()], ids=lambda path: path.name)
+def test_batches_together_hold_what_parse_holds(path):
+    if path is None:
+        sample_folder()
+    # The example three times over, so that its batches cross interchanges.
+    data = path.read_bytes() * (3 if path == EXAMPLE else 1)
+    kwargs = read_arguments(data)
+    for by in ("transaction", "2100", "interchange"):
+        # Every batch holds every table, maybe empty; the rows, in order, are the parse's.
+        batches = list(remitrax.stream(data, by=by, **kwargs))
+        assert streamed(batches) == parsed(remitrax.parse(data, **kwargs))
+
+
+@pytest.mark.parametrize("hold", ["nothing", "arrow"])
+@pytest.mark.parametrize("path", [EXAMPLE, *sample_params()], ids=lambda path: path.name)
+def test_batches_dropped_as_they_come_hold_what_parse_holds(path, hold):
+    # The buffers of batches nobody reads any more are filled again by later ones; a batch
+    # still read through Arrow keeps its rows.
+    if path is None:
+        sample_folder()
+    data = path.read_bytes() * (3 if path == EXAMPLE else 1)
+    kwargs = read_arguments(data)
+    for by in ("transaction", "2100", "2110"):
+        tables, diagnostics, held = {}, [], []
+        for batch in remitrax.stream(data, by=by, **kwargs):
+            seen = {name: rows(batch.tables[name]) for name in batch.tables if len(batch.tables[name])}
+            for name, found in seen.items():
+                tables.setdefault(name, []).extend(found)
+            diagnostics.extend(str(d) for d in batch.diagnostics)
+            if hold == "arrow":
+                held.append((seen, {name: pa.table(batch.tables[name]) for name in seen}))
+        assert (tables, diagnostics) == parsed(remitrax.parse(data, **kwargs))
+        for seen, arrow in held:
+            assert {name: table.to_pylist() for name, table in arrow.items()} == seen
 
 
 @pytest.mark.parametrize("by", ["transaction", "2110"])

@@ -166,6 +166,7 @@ std::string first_gs08(const std::string& bytes) {
 }
 
 TEST(Builtin, SelectionOverSampleFiles) {
+    REMITRAX_SKIP_WITHOUT_SAMPLES();
     const std::filesystem::path folder = testing::sample_folder();
     const auto v5010 = Spec::builtin_835();
     const auto v4010 = Spec::builtin_835_4010();

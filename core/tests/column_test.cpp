@@ -397,6 +397,46 @@ TEST(ColumnData, TakeReturnsAllRowsAndLeavesAnEmptyColumnOfTheSameType) {
     EXPECT_TRUE(std::get<ColumnData::Binary>(binary.values).data.empty());
 }
 
+TEST(ColumnData, ClearDropsEveryRowAndGivesBackRoomFarBeyondThem) {
+    for (std::size_t k = 0; k < std::size(kTypes); ++k) {
+        ColumnData column(kTypes[k]);
+        for (int i = 0; i < 9; ++i) {
+            column.push_checked(kOwn[k]);
+            column.push_null();
+        }
+        column.clear();
+        EXPECT_EQ(column.type(), kTypes[k]);
+        EXPECT_EQ(column.len, 0u);
+        EXPECT_TRUE(column.validity.empty());
+        EXPECT_EQ(column.get(0), std::nullopt);
+        if (const auto* binary = std::get_if<ColumnData::Binary>(&column.values)) {
+            EXPECT_EQ(binary->offsets, (std::vector<std::int32_t>{0}));
+            EXPECT_TRUE(binary->data.empty());
+        }
+        // The cleared column grows again like a new one.
+        column.push_null();
+        column.push_checked(kOwn[k]);
+        EXPECT_EQ(column.len, 2u);
+        EXPECT_EQ(column.validity, (std::vector<std::uint8_t>{0x02}));
+        EXPECT_EQ(column.get(1), std::optional<Cell>(kOwn[k]));
+    }
+
+    // Room for about as many rows as were dropped stays; after a stretch of rows far smaller
+    // than the room, the room goes back.
+    ColumnData amounts(ColumnType::int64(2));
+    const auto& values = std::get<ColumnData::Int64>(amounts.values).values;
+    for (int i = 0; i < 100'000; ++i) {
+        amounts.push_checked(cell::Int{i});
+    }
+    const std::size_t room = values.capacity();
+    amounts.clear();
+    EXPECT_EQ(values.capacity(), room);
+    amounts.push_checked(cell::Int{1});
+    amounts.clear();
+    EXPECT_LT(values.capacity(), room);
+    EXPECT_LT(amounts.validity.capacity(), std::size_t{100'000 / 8});
+}
+
 }  // namespace
 
 }  // namespace remitrax

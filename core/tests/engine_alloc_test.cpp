@@ -4,9 +4,6 @@
 
 #include <cstddef>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
@@ -14,7 +11,7 @@
 #include "base/buffer.hpp"
 #include "counting_new.hpp"
 #include "engine/engine.hpp"
-#include "sample_folder.hpp"
+#include "golden_input.hpp"
 #include "spec/spec.hpp"
 #include "x12/document.hpp"
 #include "x12/segment.hpp"
@@ -42,29 +39,32 @@ std::size_t pass(LoopEngine& engine, const std::vector<Segment>& segments) {
     return placed;
 }
 
+// Each input written for the project, once and as a file of a hundred copies of it.
 TEST(LoopEngineAlloc, SecondPassOverAFileAllocatesNothing) {
     const auto spec = Spec::builtin_835();
-    const std::filesystem::path samples = remitrax::testing::sample_folder();
-    for (const char* name :
-         {"tp_profee_multiple_156isa.edi", "oop_4010_deident_02_large_6st.dat"}) {
-        std::ifstream in(samples / name, std::ios::binary);
-        ASSERT_TRUE(in) << name;
-        const std::string text{std::istreambuf_iterator<char>(in), {}};
-        const auto document = Document::parse(Buffer::copy_of(text));
-        ASSERT_TRUE(document.has_value()) << name;
-        std::vector<Segment> segments;
-        for (std::size_t i = 0; i < document->size(); ++i) {
-            segments.push_back(*document->segment(i));
-        }
+    for (const char* name : {"three_transactions_plb_only.835", "gt_component_separator.835",
+                             "pipe_component_dental.835", "institutional_ts3_mia_moa.835",
+                             "4010_bom_crlf_indent.835", "4010_simple_crlf.835"}) {
+        const std::string once = remitrax::testing::golden_input(name);
+        for (const std::size_t copies : {1U, 100U}) {
+            SCOPED_TRACE(std::string(name) + " x" + std::to_string(copies));
+            const auto document =
+                Document::parse(Buffer::copy_of(remitrax::testing::repeated(once, copies)));
+            ASSERT_TRUE(document.has_value());
+            std::vector<Segment> segments;
+            for (std::size_t i = 0; i < document->size(); ++i) {
+                segments.push_back(*document->segment(i));
+            }
 
-        LoopEngine engine(*spec);
-        const std::size_t warm = pass(engine, segments);
-        const std::size_t before = remitrax::testing::allocation_count();
-        const std::size_t again = pass(engine, segments);
-        const std::size_t made = remitrax::testing::allocation_count() - before;
-        EXPECT_EQ(made, 0u) << name;
-        EXPECT_EQ(again, warm) << name;
-        EXPECT_GT(warm, segments.size() / 2) << name;
+            LoopEngine engine(*spec);
+            const std::size_t warm = pass(engine, segments);
+            const std::size_t before = remitrax::testing::allocation_count();
+            const std::size_t again = pass(engine, segments);
+            const std::size_t made = remitrax::testing::allocation_count() - before;
+            EXPECT_EQ(made, 0U);
+            EXPECT_EQ(again, warm);
+            EXPECT_GT(warm, segments.size() / 2);
+        }
     }
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/buffer.hpp"
+#include "base/fault.hpp"
 #include "engine/engine.hpp"
 #include "envelope/checker.hpp"
 #include "spec/spec.hpp"
@@ -22,6 +23,7 @@ using remitrax::Delimiters;
 using remitrax::Diagnostic;
 using remitrax::Document;
 using remitrax::EnvelopeChecker;
+using remitrax::Event;
 using remitrax::LoopEngine;
 using remitrax::Spec;
 
@@ -305,13 +307,30 @@ TEST(EnvelopeChecker, FinishStartsAfreshAndCountsEachLoop) {
                   "datum \"\"",
                   "SNIP 1 · loop \"interchange\" opened at segment #8 closed without its end "
                   "segment \"IEA\" · end of stream · at interchange#2 · datum \"\""}));
-    EXPECT_TRUE(checker.open_loops().empty());
-    EXPECT_EQ(checker.segments(), 0U);
-    for (const std::uint64_t count : checker.counts()) {
-        EXPECT_EQ(count, 0U);
-    }
-    // Instances and counts start again from the first.
+    // Nothing stays open, and instances and counts start again from the first.
     EXPECT_EQ(findings(*document, checker), first);
+}
+
+// The engine never closes a loop that is not open, and places an end segment only in the
+// innermost loop; events that break this are a fault, never a finding.
+TEST(EnvelopeChecker, EventsTheEngineNeverGivesAreAFault) {
+    auto document = Document::parse(Buffer::copy_of(isa() + kGs + "SE*1*0001~"));
+    ASSERT_TRUE(document.has_value());
+    const std::optional<remitrax::Segment> se = document->segment(2);
+    ASSERT_TRUE(se.has_value());
+    const auto loop = [](std::string_view name) { return *spec().loop_id(name); };
+    const std::vector<std::vector<Event>> cases = {
+        {Event::close(loop("interchange"))},
+        {Event::open(loop("interchange"), 0, false), Event::close(loop("interchange")),
+         Event::close(loop("interchange"))},
+        {Event::placed(loop("transaction"), 2)},
+        {Event::open(loop("interchange"), 0, false), Event::open(loop("group"), 1, false),
+         Event::placed(loop("transaction"), 2)},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EnvelopeChecker checker(spec(), document->delimiters());
+        EXPECT_THROW(checker.on(*se, cases[i]), remitrax::InternalFault) << "case " << i;
+    }
 }
 
 }  // namespace

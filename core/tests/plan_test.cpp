@@ -371,7 +371,7 @@ TEST(PlansCodes, MembershipMatchesTheListItself) {
             const std::string text =
                 !codes.empty() && below(2) == 0 ? codes[below(codes.size())] : random_code();
             const bool expected = distinct.contains(text);
-            ASSERT_EQ(set.contains(text, codes), expected) << testing::PrintToString(text);
+            ASSERT_EQ(set.contains(text, codes, text), expected) << testing::PrintToString(text);
             ++(expected ? hits : misses);
         }
     }

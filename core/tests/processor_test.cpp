@@ -313,6 +313,7 @@ std::vector<fs::path> sample_files() {
 }
 
 TEST(ProcessorSamples, BothRoadsGiveTheSameTablesAndDiagnostics) {
+    REMITRAX_SKIP_WITHOUT_SAMPLES();
     const std::vector<fs::path> files = sample_files();
     ASSERT_GE(files.size(), 40U);
     for (const fs::path& path : files) {
@@ -350,7 +351,55 @@ TEST(ProcessorSamples, BothRoadsGiveTheSameTablesAndDiagnostics) {
     }
 }
 
+// Every take's tables as text, taking at each close of `by` and at the end: into new tables,
+// or, with `spares`, into the tables of the take before the last one, as a stream does once
+// its batches are dropped. `reused` counts the takes into spares.
+std::vector<std::string> takes(std::string_view bytes, std::string_view by, bool spares,
+                               std::size_t& reused) {
+    Tokenizer tokenizer = open_tokenizer(bytes);
+    const std::shared_ptr<const Spec> spec = choose_spec(tokenizer);
+    const LoopId loop = spec->loop_id(by).value();
+    Processor processor(spec, tokenizer.delimiters());
+    std::vector<std::string> out;
+    std::optional<Tables> older;
+    std::optional<Tables> last;
+    const auto take = [&] {
+        const bool into_spare = spares && older.has_value();
+        reused += into_spare ? 1 : 0;
+        Tables taken =
+            into_spare ? processor.take_tables(std::move(*older)) : processor.take_tables();
+        out.push_back(taken.to_string());
+        older = std::move(last);
+        last = std::move(taken);
+    };
+    while (const std::optional<Segment> segment = tokenizer.next()) {
+        for (const Event& event : processor.feed(*segment).events) {
+            if (event.kind() == EventKind::Close && event.loop() == loop) {
+                take();
+            }
+        }
+    }
+    processor.finish();
+    take();
+    return out;
+}
+
+TEST(ProcessorSamples, TakesIntoSpareTablesGiveWhatNewTablesGive) {
+    REMITRAX_SKIP_WITHOUT_SAMPLES();
+    std::size_t reused = 0;
+    for (const fs::path& path : sample_files()) {
+        const std::string bytes = read_file(path);
+        for (const std::string_view by : {"transaction", "2100", "2110"}) {
+            std::size_t unused = 0;
+            EXPECT_EQ(takes(bytes, by, true, reused), takes(bytes, by, false, unused))
+                << path.filename() << " by " << by;
+        }
+    }
+    EXPECT_GT(reused, 100U);
+}
+
 TEST(ProcessorSamples, TheEmednyInterchangeInThreeLayoutsGivesTheSameTables) {
+    REMITRAX_SKIP_WITHOUT_SAMPLES();
     const fs::path dir = remitrax::testing::sample_folder();
     const Outcome oneline = run_whole(read_file(dir / "e835p_emedny_oneline.txt"));
     const Outcome lines = run_whole(read_file(dir / "tp_profee_lf.edi"));

@@ -181,6 +181,58 @@ TEST(Table, TakeRowsMovesTheRowsOutAndKeepsTheSchema) {
     EXPECT_EQ(first.render_row(0), std::optional<std::string>("0 | 3 | A"));
 }
 
+TEST(Table, TakeRowsIntoASpareTradesBuffersAndRefusesAnotherSchema) {
+    Table table = payments_table("claims");
+    ASSERT_TRUE(table.push_row(std::vector<Cell>{cell::Int{0}, cell::Int{3}, cell::Bytes("OLD")}));
+    Table spare = table.take_rows();
+    ASSERT_TRUE(table.push_row(std::vector<Cell>{cell::Int{1}, cell::Int{9}, cell::Null{}}));
+    ASSERT_TRUE(table.push_row(std::vector<Cell>{cell::Int{2}, cell::Int{12}, cell::Bytes("B")}));
+
+    ASSERT_TRUE(table.take_rows_into(spare));
+    // The spare's own row is gone; it holds the rows taken, and the table none.
+    EXPECT_EQ(spare.to_string(),
+              "## claims (rows: 2)\n"
+              "row: int64 | segment: int64 | id: binary\n"
+              "1 | 9 | \xE2\x88\x85\n"
+              "2 | 12 | B\n"
+              "\n");
+    EXPECT_EQ(table.rows(), 0u);
+    for (const NamedColumn& column : table.columns()) {
+        EXPECT_EQ(column.data.len, 0u) << column.name;
+    }
+    // The table grows again in the spare's old buffers; the rows taken do not change.
+    ASSERT_TRUE(table.push_row(std::vector<Cell>{cell::Int{3}, cell::Int{15}, cell::Bytes("C")}));
+    EXPECT_EQ(table.render_row(0), std::optional<std::string>("3 | 15 | C"));
+    EXPECT_EQ(spare.render_row(1), std::optional<std::string>("2 | 12 | B"));
+
+    const std::vector<ColumnSchema> other_name = {{"row", ColumnType::int64(0)},
+                                                  {"segment", ColumnType::int64(0)},
+                                                  {"ID", ColumnType::binary()}};
+    const std::vector<ColumnSchema> other_type = {{"row", ColumnType::int64(0)},
+                                                  {"segment", ColumnType::int64(0)},
+                                                  {"id", ColumnType::date32()}};
+    const std::vector<ColumnSchema> other_scale = {{"row", ColumnType::int64(0)},
+                                                   {"segment", ColumnType::int64(2)},
+                                                   {"id", ColumnType::binary()}};
+    const std::vector<ColumnSchema> fewer = {{"row", ColumnType::int64(0)},
+                                             {"segment", ColumnType::int64(0)}};
+    std::vector<Table> others;
+    others.push_back(payments_table("claim"));
+    others.emplace_back("claims", other_name);
+    others.emplace_back("claims", other_type);
+    others.emplace_back("claims", other_scale);
+    others.emplace_back("claims", fewer);
+    for (Table& other : others) {
+        const std::string before = table.to_string();
+        const std::string other_before = other.to_string();
+        EXPECT_FALSE(table.same_schema(other)) << other_before;
+        EXPECT_FALSE(table.take_rows_into(other)) << other_before;
+        EXPECT_EQ(table.to_string(), before);
+        EXPECT_EQ(other.to_string(), other_before);
+    }
+    EXPECT_TRUE(table.same_schema(payments_table("claims")));
+}
+
 TEST(Table, ColumnFindsTheFirstExactName) {
     const std::vector<ColumnSchema> schema = {
         {"id", ColumnType::binary()},

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <random>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -442,6 +443,205 @@ TEST(Tables, SegmentIsHeldByTriggerMembersOrEnd) {
     for (const HeldCase& c : cases) {
         const auto held = check_held((*spec)->loops, c.loops, c.segment);
         EXPECT_EQ(held ? "held" : held.error().to_string(), c.expected) << c.segment;
+    }
+}
+
+// What the table checks that relate loops and tables report, each found by walking parents
+// and comparing every pair: nested anchors, column loops outside an anchor, then shared
+// anchors, refs, chains and columns named after an ancestor's ref. Tables without a fault
+// show their ancestors. Every table and column of `document` passes all other checks.
+std::string walked(const Spec& spec, const nlohmann::json& tables) {
+    using E = remitrax::TableDefError;
+    const auto fault = [](std::string table, std::optional<std::string> column, E reason) {
+        return SpecError{
+            SpecError::BadTable{std::move(table), std::move(column), std::move(reason)}}
+            .to_string();
+    };
+    const auto inside = [&](LoopId outer, LoopId inner) {
+        const auto above = spec.ancestors(inner);
+        return std::ranges::find(above, outer) != above.end();
+    };
+    struct Table {
+        std::string name, ref;
+        std::vector<LoopId> loops;
+        bool segment = false;
+        std::vector<std::string> columns;
+    };
+    std::vector<Table> all;
+    for (const auto& [name, value] : tables.items()) {
+        Table table{name, value.value("ref", name), {}, value.contains("segment"), {}};
+        for (const auto& loop : value["loops"]) {
+            table.loops.push_back(*spec.loop_id(loop.get<std::string>()));
+        }
+        for (const LoopId outer : table.loops) {
+            for (const LoopId inner : table.loops) {
+                if (!table.segment && inside(outer, inner)) {
+                    return fault(
+                        name, std::nullopt,
+                        {E::NestedAnchors{spec.loops[outer].name, spec.loops[inner].name}});
+                }
+            }
+        }
+        for (const auto& [column, source] : value["columns"].items()) {
+            table.columns.push_back(column);
+            if (!source.contains("loop")) {
+                continue;
+            }
+            const auto loop = *spec.loop_id(source["loop"].get<std::string>());
+            for (const LoopId anchor : table.loops) {
+                if (!inside(anchor, loop)) {
+                    return fault(
+                        name, column,
+                        {E::NotADescendant{spec.loops[loop].name, spec.loops[anchor].name}});
+                }
+            }
+        }
+        all.push_back(std::move(table));
+    }
+    std::map<LoopId, std::size_t> owner;
+    for (std::size_t t = 0; t < all.size(); ++t) {
+        for (const LoopId anchor : all[t].loops) {
+            if (all[t].segment) {
+                continue;
+            }
+            if (const auto [at, added] = owner.try_emplace(anchor, t); !added) {
+                return fault(all[t].name, std::nullopt,
+                             {E::SharedAnchor{spec.loops[anchor].name, all[at->second].name}});
+            }
+        }
+    }
+    for (std::size_t t = 0; t < all.size(); ++t) {
+        for (std::size_t u = 0; u < t; ++u) {
+            if (all[u].ref == all[t].ref) {
+                return fault(all[t].name, std::nullopt, {E::RefTaken{all[t].ref, all[u].name}});
+            }
+        }
+    }
+    std::string shown;
+    for (const Table& table : all) {
+        std::vector<std::vector<std::string>> chains;
+        std::size_t longest = 0;
+        for (const LoopId anchor : table.loops) {
+            std::vector<LoopId> walk = spec.ancestors(anchor);
+            if (table.segment) {
+                walk.push_back(anchor);
+            }
+            std::vector<std::string> chain;
+            for (const LoopId loop : walk) {
+                if (owner.contains(loop)) {
+                    chain.push_back(all[owner[loop]].name);
+                }
+            }
+            chains.push_back(std::move(chain));
+            longest = chains.back().size() > chains[longest].size() ? chains.size() - 1 : longest;
+        }
+        for (std::size_t i = 0; i < chains.size(); ++i) {
+            if (!std::equal(chains[i].begin(), chains[i].end(), chains[longest].begin())) {
+                return fault(
+                    table.name, std::nullopt,
+                    {E::UnrelatedAnchors{spec.loops[table.loops[longest]].name, chains[longest],
+                                         spec.loops[table.loops[i]].name, chains[i]}});
+            }
+        }
+        for (const std::string& column : table.columns) {
+            for (const std::string& ancestor : chains[longest]) {
+                if (column == all[static_cast<std::size_t>(
+                                      std::ranges::find(all, ancestor, &Table::name) - all.begin())]
+                                  .ref) {
+                    return fault(table.name, column, {E::ReservedName{column}});
+                }
+            }
+        }
+        shown += table.name + ":";
+        for (const std::string& ancestor : chains[longest]) {
+            shown += " " + ancestor;
+        }
+        shown += "\n";
+    }
+    return shown;
+}
+
+TEST(Tables, RelatedChecksFindWhatWalkingEveryPairFinds) {
+    std::mt19937 random(835);
+    const auto below = [&](std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+    };
+    std::map<std::string, int> outcomes;
+    for (int round = 0; round < 6000; ++round) {
+        // A forest of up to nine loops, each holding segment X, and up to four tables over them.
+        const std::size_t count = 2 + below(8);
+        nlohmann::json loops = nlohmann::json::object();
+        for (std::size_t id = 0; id < count; ++id) {
+            nlohmann::json loop = {{"trigger", {{"segment", "S" + std::to_string(id)}}},
+                                   {"segments", {"X"}}};
+            if (id > 0 && below(4) > 0) {
+                loop["parent"] = "L" + std::to_string(below(id));
+            }
+            loops["L" + std::to_string(id)] = std::move(loop);
+        }
+        nlohmann::json tables = nlohmann::json::object();
+        const std::size_t table_count = 1 + below(4);
+        for (std::size_t t = 0; t < table_count; ++t) {
+            std::vector<std::string> anchors;
+            for (std::size_t id = 0; id < count; ++id) {
+                anchors.push_back("L" + std::to_string(id));
+            }
+            std::ranges::shuffle(anchors, random);
+            const bool on_segment = below(2) == 0;
+            anchors.resize(1 + below(std::min<std::size_t>(count, on_segment ? 4 : 3)));
+            nlohmann::json table = {{"loops", anchors}, {"columns", nlohmann::json::object()}};
+            if (on_segment) {
+                table["segment"] = "X";
+            }
+            if (below(5) == 0) {
+                table["ref"] = "r";
+            }
+            if (below(3) == 0) {
+                const std::string name = below(4) > 0 ? "t" + std::to_string(below(4)) : "c";
+                table["columns"][name] = on_segment
+                                             ? nlohmann::json{{"element", 1}}
+                                             : nlohmann::json{{"segment", "X"}, {"element", 1}};
+            }
+            if (!on_segment && below(3) == 0) {
+                table["columns"]["inner"] = {
+                    {"loop", "L" + std::to_string(below(count))}, {"segment", "X"}, {"element", 1}};
+            }
+            tables["t" + std::to_string(t)] = std::move(table);
+        }
+        auto spec = Spec::from_value({{"name", "t"}, {"loops", loops}});
+        if (!spec) {
+            continue;  // a cycle of parents
+        }
+        const nlohmann::json document = {{"name", "t"}, {"loops", loops}, {"tables", tables}};
+        const auto raw = remitrax::read_spec(document);
+        ASSERT_TRUE(raw.has_value());
+        const auto compiled = compile_tables(**spec, raw->tables);
+        std::string shown;
+        if (compiled) {
+            for (const TableDef& table : *compiled) {
+                shown += table.name + ":";
+                for (const TableIndex ancestor : table.ancestors) {
+                    shown += " " + (*compiled)[ancestor].name;
+                }
+                shown += "\n";
+            }
+        }
+        const std::string expected = walked(**spec, tables);
+        ASSERT_EQ(compiled ? shown : compiled.error().to_string(), expected)
+            << tables.dump() << "\n"
+            << loops.dump();
+        std::string_view kind = "accepted";
+        for (const std::string_view phrase :
+             {" nest;", " is not inside ", " already anchors ", " is already used ",
+              " not one chain", " taken by an automatic "}) {
+            kind = expected.find(phrase) != std::string::npos ? phrase : kind;
+        }
+        ++outcomes[std::string(kind)];
+    }
+    // Each check is met often, as is acceptance.
+    EXPECT_EQ(outcomes.size(), 7U);
+    for (const auto& [kind, times] : outcomes) {
+        EXPECT_GT(times, 20) << kind;
     }
 }
 

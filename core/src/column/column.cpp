@@ -279,44 +279,15 @@ ColumnType ColumnData::type() const {
 }
 
 void ColumnData::push_checked(const Cell& value) {
-    bool stored = false;
-    switch (value.index()) {
-        case 1:
-            if (auto* v = std::get_if<Binary>(&values)) {
-                stored = AppendValue{}(*v, *std::get_if<cell::Bytes>(&value));
-            }
-            break;
-        case 2:
-            if (auto* v = std::get_if<Int64>(&values)) {
-                stored = AppendValue{}(*v, *std::get_if<cell::Int>(&value));
-            }
-            break;
-        case 3:
-            if (auto* v = std::get_if<Decimal128>(&values)) {
-                stored = AppendValue{}(*v, *std::get_if<cell::Decimal>(&value));
-            }
-            break;
-        case 4:
-            if (auto* v = std::get_if<Date32>(&values)) {
-                stored = AppendValue{}(*v, *std::get_if<cell::Date>(&value));
-            }
-            break;
-        case 5:
-            if (auto* v = std::get_if<Time32>(&values)) {
-                stored = AppendValue{}(*v, *std::get_if<cell::Time>(&value));
-            }
-            break;
-        default:
-            break;
-    }
-    if (stored) {
-        set_validity(true);
-    } else if (value.index() == 0) {
+    if (value.index() == index_of<cell::Null, Cell>) {
         push_null();
-    } else {
+        return;
+    }
+    if (!std::visit(AppendValue{}, values, value)) {
         throw InternalFault("a cell that the " + type().to_string() +
                             " column refuses was appended to it");
     }
+    set_validity(true);
 }
 
 void ColumnData::wrong_kind() const {
@@ -404,6 +375,41 @@ void ColumnData::reserve(std::size_t rows) {
                 kind.offsets.reserve(rows + 1);
             } else {
                 kind.values.reserve(rows);
+            }
+        },
+        values);
+}
+
+namespace {
+
+// Below this many bytes a buffer's room is always kept.
+constexpr std::size_t kKeptRoom = 4096;
+
+// Empties `buffer`; its room stays when it is small or at most four times what it held.
+template <class T>
+void clear_buffer(std::vector<T>& buffer) {
+    const std::size_t held = buffer.size();
+    buffer.clear();
+    if (buffer.capacity() * sizeof(T) > kKeptRoom && buffer.capacity() / 4 > held) {
+        buffer.shrink_to_fit();
+    }
+}
+
+}  // namespace
+
+void ColumnData::clear() {
+    clear_buffer(validity);
+    len = 0;
+    if (auto* binary = std::get_if<Binary>(&values)) {
+        clear_buffer(binary->offsets);
+        binary->offsets.push_back(0);
+        clear_buffer(binary->data);
+        return;
+    }
+    std::visit(
+        [](auto& kind) {
+            if constexpr (!std::is_same_v<std::decay_t<decltype(kind)>, Binary>) {
+                clear_buffer(kind.values);
             }
         },
         values);

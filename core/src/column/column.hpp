@@ -14,6 +14,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/variant.hpp"
 #include "column/types.hpp"
 
 namespace remitrax {
@@ -94,19 +95,29 @@ struct ColumnData {
 
     // Whether `check` would accept `value`, without building an error.
     bool accepts(const Cell& value) const {
-        const std::size_t cell = value.index();
-        if (cell == 0) {
-            return true;
+        static_assert(std::variant_size_v<Cell> == 6, "every kind of cell has its case");
+        switch (value.index()) {
+            case index_of<cell::Null, Cell>:
+                return true;
+            case index_of<cell::Bytes, Cell>: {
+                const auto* binary = std::get_if<Binary>(&values);
+                if (binary == nullptr) {
+                    return false;
+                }
+                const std::size_t used = binary->data.size();
+                return used <= kMaxData &&
+                       std::get_if<cell::Bytes>(&value)->size() <= kMaxData - used;
+            }
+            case index_of<cell::Int, Cell>:
+                return std::holds_alternative<Int64>(values);
+            case index_of<cell::Decimal, Cell>:
+                return std::holds_alternative<Decimal128>(values);
+            case index_of<cell::Date, Cell>:
+                return std::holds_alternative<Date32>(values);
+            case index_of<cell::Time, Cell>:
+                return std::holds_alternative<Time32>(values);
         }
-        // Cells follow the kinds in the same order, one place later.
-        if (cell != values.index() + 1) {
-            return false;
-        }
-        if (cell != 1) {
-            return true;
-        }
-        const std::size_t used = std::get<Binary>(values).data.size();
-        return used <= kMaxData && std::get<cell::Bytes>(value).size() <= kMaxData - used;
+        return false;  // valueless
     }
 
     // Appends one row: a Null cell as a null, any other cell that `check` accepts as its
@@ -114,22 +125,23 @@ struct ColumnData {
     // 32-bit offsets) is a fault of the caller and throws InternalFault, the column unchanged.
     void push_checked(const Cell& value);
     void push_null() {
+        static_assert(std::variant_size_v<Values> == 5, "every kind of column has its case");
         switch (values.index()) {
-            case 0: {
+            case index_of<Binary, Values>: {
                 auto& offsets = std::get_if<Binary>(&values)->offsets;
                 offsets.push_back(offsets.empty() ? 0 : offsets.back());
                 break;
             }
-            case 1:
+            case index_of<Int64, Values>:
                 push_zero(std::get_if<Int64>(&values)->values);
                 break;
-            case 2:
+            case index_of<Decimal128, Values>:
                 push_zero(std::get_if<Decimal128>(&values)->values);
                 break;
-            case 3:
+            case index_of<Date32, Values>:
                 push_zero(std::get_if<Date32>(&values)->values);
                 break;
-            default:
+            case index_of<Time32, Values>:
                 push_zero(std::get_if<Time32>(&values)->values);
                 break;
         }
@@ -173,6 +185,11 @@ struct ColumnData {
 
     // Hands out all rows and leaves an empty column of the same type, with room for as many.
     ColumnData take();
+
+    // Drops every row. The buffers keep their room for the next rows, unless it is far more
+    // than the rows dropped needed: then it is given back, so that one large stretch of rows
+    // does not pin its memory for all the small ones after it.
+    void clear();
 
   private:
     template <class Kind, class T>

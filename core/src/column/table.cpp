@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <numeric>
 #include <utility>
+#include <variant>
 
 namespace remitrax {
 
@@ -49,6 +50,56 @@ Table Table::take_rows() {
         taken.push_back({column.name, column.data.take()});
     }
     return Table(name_, std::move(taken), std::exchange(rows_, 0));
+}
+
+namespace {
+
+// Whether two columns hold the same kind of values with the same parameters. Read from the
+// values in place, as this runs for every column of every take into spare tables.
+bool same_type(const ColumnData& a, const ColumnData& b) {
+    if (a.values.index() != b.values.index()) {
+        return false;
+    }
+    if (const auto* x = std::get_if<ColumnData::Int64>(&a.values)) {
+        return x->scale == std::get_if<ColumnData::Int64>(&b.values)->scale;
+    }
+    if (const auto* x = std::get_if<ColumnData::Decimal128>(&a.values)) {
+        const auto* y = std::get_if<ColumnData::Decimal128>(&b.values);
+        return x->precision == y->precision && x->scale == y->scale;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool Table::same_schema(const Table& other) const {
+    if (name_ != other.name_ || columns_.size() != other.columns_.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+        if (columns_[i].name != other.columns_[i].name ||
+            !same_type(columns_[i].data, other.columns_[i].data)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Table::take_rows_into(Table& into) {
+    if (!same_schema(into)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+        ColumnData& spare = into.columns_[i].data;
+        ColumnData& filled = columns_[i].data;
+        spare.clear();
+        // Both hold the same alternative, so the buffers trade places without a copy.
+        spare.validity.swap(filled.validity);
+        std::swap(spare.len, filled.len);
+        spare.values.swap(filled.values);
+    }
+    into.rows_ = std::exchange(rows_, 0);
+    return true;
 }
 
 const ColumnData* Table::column(std::string_view name) const {
@@ -106,6 +157,12 @@ std::string Table::to_string() const {
 }
 
 Tables::Tables(std::vector<Table> tables) {
+    const auto in_order = [](const Table& a, const Table& b) { return a.name() < b.name(); };
+    if (std::is_sorted(tables.begin(), tables.end(), in_order)) {
+        // Already in order (equal names keep theirs): nothing to move.
+        tables_ = std::move(tables);
+        return;
+    }
     // Sorted by name, tables of equal names in arrival order: a stable sort, done as an
     // unstable sort of positions ordered by (name, position), a total order with one answer.
     // std::stable_sort is not used because libstdc++'s reaches the deprecated

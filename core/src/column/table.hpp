@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -77,6 +78,15 @@ class Table {
     // schema with empty columns. The column buffers are moved, not copied.
     Table take_rows();
 
+    // Whether `other` has this table's name and the same column names and types, in order.
+    bool same_schema(const Table& other) const;
+
+    // The rows appended so far handed to `into`, a table of the same schema whose own rows
+    // are dropped; this table goes on, empty, with the buffers `into` had. Once those have
+    // room for the rows, a take allocates nothing. False, with neither table changed, when
+    // the schemas differ.
+    bool take_rows_into(Table& into);
+
     // The first column named exactly `name`, or null.
     const ColumnData* column(std::string_view name) const;
 
@@ -103,6 +113,9 @@ class Tables {
   public:
     Tables() = default;
     explicit Tables(std::vector<Table> tables);
+
+    // The tables, in order, handed back; none are left.
+    std::vector<Table> release() && { return std::move(tables_); }
 
     const std::vector<Table>& tables() const { return tables_; }
     std::size_t size() const { return tables_.size(); }

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <variant>
 
+#include "base/variant.hpp"
+
 namespace remitrax {
 
 // Signed 128-bit integers hold the decimals of R elements (38 digits at most).
@@ -58,26 +60,28 @@ struct Time {
 };
 }  // namespace cell
 
-// One value of a row, in variant order: Null, Bytes, Int, Decimal, Date, Time.
+// One value of a row.
 using Cell =
     std::variant<cell::Null, cell::Bytes, cell::Int, cell::Decimal, cell::Date, cell::Time>;
 
 // A cell fits a column of its own kind; Null fits every column.
 constexpr bool fits(const Cell& value, ColumnType type) {
+    static_assert(std::variant_size_v<Cell> == 6, "every kind of cell has its case");
     switch (value.index()) {
-        case 0:
+        case index_of<cell::Null, Cell>:
             return true;
-        case 1:
+        case index_of<cell::Bytes, Cell>:
             return type.kind == ColumnKind::Binary;
-        case 2:
+        case index_of<cell::Int, Cell>:
             return type.kind == ColumnKind::Int64;
-        case 3:
+        case index_of<cell::Decimal, Cell>:
             return type.kind == ColumnKind::Decimal128;
-        case 4:
+        case index_of<cell::Date, Cell>:
             return type.kind == ColumnKind::Date32;
-        default:
+        case index_of<cell::Time, Cell>:
             return type.kind == ColumnKind::Time32;
     }
+    return false;  // valueless
 }
 
 }  // namespace remitrax

@@ -227,10 +227,6 @@ bool SnipLevel::write_to(TextSink& sink) const {
     return Writer(sink).text("SNIP ").number(number()).ok();
 }
 
-std::string SnipLevel::to_string() const {
-    return text_of(*this);
-}
-
 bool LoopRef::write_to(TextSink& sink) const {
     return Writer(sink).text(render_key(name)).text("#").number(instance).ok();
 }
@@ -252,18 +248,10 @@ bool ElementRef::write_to(TextSink& sink) const {
     return w.ok();
 }
 
-std::string ElementRef::to_string() const {
-    return text_of(*this);
-}
-
 bool Quoted::write_to(TextSink& sink) const {
     std::string text;
     append_quoted(text, bytes);
     return sink.write(text);
-}
-
-std::string Quoted::to_string() const {
-    return text_of(*this);
 }
 
 SnipLevel Rule::level() const {

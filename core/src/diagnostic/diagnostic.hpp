@@ -48,7 +48,6 @@ struct SnipLevel {
     // The level's number as people know it: the stored value plus one.
     unsigned number() const { return value + 1U; }
     bool write_to(TextSink& sink) const;
-    std::string to_string() const;
 
     friend bool operator==(SnipLevel, SnipLevel) = default;
 };
@@ -74,7 +73,6 @@ struct ElementRef {
     std::optional<std::uint64_t> component;
 
     bool write_to(TextSink& sink) const;
-    std::string to_string() const;
 };
 
 // Bytes shown as a double-quoted, escaped text, by append_quoted.
@@ -82,7 +80,6 @@ struct Quoted {
     std::string_view bytes;
 
     bool write_to(TextSink& sink) const;
-    std::string to_string() const;
 };
 
 // What was found, with the values its sentence shows. Segment ids, data and codes are the

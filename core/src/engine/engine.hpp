@@ -63,11 +63,6 @@ class Event {
         return 0;
     }
 
-    // The stored bytes and words, whatever the kind.
-    constexpr std::uint8_t flag() const { return flag_; }
-    constexpr std::uint64_t first() const { return first_; }
-    constexpr std::uint64_t second() const { return second_; }
-
     friend constexpr bool operator==(const Event&, const Event&) = default;
 
   private:
@@ -98,8 +93,6 @@ class LoopEngine {
     // take a new input.
     std::span<const Event> close_all();
 
-    // The open loops, outermost first.
-    std::span<const LoopId> stack() const { return {stack_.data(), depth_}; }
     // Every id a trigger, member list or end names.
     const IdIndex& ids() const { return ids_; }
 

@@ -6,6 +6,7 @@
 #include <limits>
 #include <utility>
 
+#include "base/fault.hpp"
 #include "base/saturating.hpp"
 #include "spec/spec.hpp"
 
@@ -137,8 +138,11 @@ void EnvelopeChecker::opened(const Segment& segment, const Event& event) {
 }
 
 void EnvelopeChecker::ended(const Segment& segment, const Event& event) {
-    if (open_.empty() || open_.back().loop != event.loop()) {
-        return;
+    // The engine places a segment in the innermost loop it leaves open, and this stack
+    // follows the engine's event by event.
+    if (open_.empty() || open_.back().loop != event.loop()) [[unlikely]] {
+        throw InternalFault("the end segment of loop " + std::to_string(event.loop()) +
+                            " placed while that loop is not the innermost open one");
     }
     Open& record = open_.back();
     record.end_seen = true;
@@ -187,8 +191,8 @@ void EnvelopeChecker::check_end(const Segment& segment, Open& record, const Cont
 }
 
 void EnvelopeChecker::closed(const Segment* segment) {
-    if (open_.empty()) {
-        return;
+    if (open_.empty()) [[unlikely]] {
+        throw InternalFault("a loop closed with none open");
     }
     const Open& record = open_.back();
     const LoopDef& def = spec_->loops[record.loop];

@@ -25,19 +25,6 @@ struct Spec;
 // as diagnostics; it never changes the events and never stops. The spec must outlive it.
 class EnvelopeChecker {
   public:
-    // One open loop instance.
-    struct Open {
-        std::optional<std::uint64_t> opened_at;  // absent for an implicit loop
-        // The opener element's text, kept for the closer check until the end segment.
-        std::optional<std::string> opener;
-        LoopId loop = 0;
-        std::uint64_t instance = 0;
-        std::uint64_t segments_at_open = 0;  // the segment counter before the opening segment
-        std::uint64_t children = 0;          // explicit child instances opened directly under it
-        bool implicit = false;
-        bool end_seen = false;  // its end segment was placed in it while it was innermost
-    };
-
     EnvelopeChecker(const Spec& spec, const Delimiters& delimiters);
 
     // Handles one segment with the events the loop engine gave for it. The view holds the
@@ -56,21 +43,29 @@ class EnvelopeChecker {
         }
         return on_events(segment, events);
     }
-    // Pops the innermost open loop, reporting it when it ended without its end segment: at
-    // `segment` when given, else at the end of the input.
-    void closed(const Segment* segment);
     // The end of the input: closes every open loop, innermost first, and starts afresh.
     std::span<const Diagnostic> finish();
+
+  private:
+    // One open loop instance.
+    struct Open {
+        std::optional<std::uint64_t> opened_at;  // absent for an implicit loop
+        // The opener element's text, kept for the closer check until the end segment.
+        std::optional<std::string> opener;
+        LoopId loop = 0;
+        std::uint64_t instance = 0;
+        std::uint64_t segments_at_open = 0;  // the segment counter before the opening segment
+        std::uint64_t children = 0;          // explicit child instances opened directly under it
+        bool implicit = false;
+        bool end_seen = false;  // its end segment was placed in it while it was innermost
+    };
+
+    // Pops the innermost open loop, reporting it when it ended without its end segment: at
+    // `segment` when given, else at the end of the input. Nothing open is a fault.
+    void closed(const Segment* segment);
     // Adds one finding at the current open loops.
     void report(Rule rule, std::optional<std::uint64_t> segment,
                 std::optional<std::uint64_t> element, std::string_view datum);
-
-    std::span<const Open> open_loops() const { return open_; }
-    std::uint64_t segments() const { return segments_; }
-    // Instances of each loop since the start or the last finish, by LoopId.
-    std::span<const std::uint64_t> counts() const { return counts_; }
-
-  private:
     // What `on` does for any events.
     std::span<const Diagnostic> on_events(const Segment& segment, std::span<const Event> events);
     // The findings of a byte order mark and of an unplaced segment; kept apart from the
@@ -87,8 +82,8 @@ class EnvelopeChecker {
     const Spec* spec_;
     // The end segment id of each loop, empty for a loop without one (an end id never is).
     std::vector<std::string_view> ends_;
-    std::vector<Open> open_;  // outermost first
-    std::vector<std::uint64_t> counts_;
+    std::vector<Open> open_;             // outermost first
+    std::vector<std::uint64_t> counts_;  // instances of each loop since the start or the finish
     std::vector<Diagnostic> diagnostics_;
     std::uint64_t segments_ = 0;  // placed and unplaced segments; empty ones are not counted
     char component_;

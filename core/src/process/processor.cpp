@@ -67,6 +67,14 @@ Tables Processor::take_tables() {
     return Tables(projector_.take_tables());
 }
 
+Tables Processor::take_tables(Tables spare) {
+    std::vector<Table> into = std::move(spare).release();
+    if (!projector_.take_tables_into(into)) {
+        return take_tables();
+    }
+    return Tables(std::move(into));
+}
+
 Processor::RunIds Processor::run_ids() {
     const Spec& spec = projector_.spec();
     RunIds run;

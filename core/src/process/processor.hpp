@@ -43,6 +43,11 @@ class Processor {
     const Output& finish();
     // The rows gathered since the last take, as tables sorted by name. Row numbers run on.
     Tables take_tables();
+    // The same, in the buffers of `spare`: tables that an earlier take of this processor
+    // handed out and that nobody reads any more. Their rows are dropped, and once their
+    // buffers have room a take allocates nothing. Tables this processor did not make are let
+    // go and new ones are made.
+    Tables take_tables(Tables spare);
 
     // The whole-document road: every segment re-parsed into one reused Segment.
     static RunResult run(std::shared_ptr<const Spec> spec, const Document& document);

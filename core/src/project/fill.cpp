@@ -45,8 +45,14 @@ std::vector<DroppedValue> append(const Row& row, Table& table) {
         std::size_t c = push_prefix(columns, row.number, row.segment, row.parents);
         for (const PendingCell& value : row.cells) {
             NamedColumn& column = columns[c++];
+            static_assert(std::variant_size_v<PendingCell> == 7,
+                          "every kind of pending cell has its case");
             switch (value.index()) {
-                case 2: {
+                case index_of<pending::Unset, PendingCell>:
+                case index_of<cell::Null, PendingCell>:
+                    column.data.push_null();
+                    break;
+                case index_of<pending::TextRange, PendingCell>: {
                     const auto& range = *std::get_if<pending::TextRange>(&value);
                     if (range.start > range.end || range.end > row.text.size()) {
                         throw InternalFault("a text range past the text of a row of \"" +
@@ -58,20 +64,17 @@ std::vector<DroppedValue> append(const Row& row, Table& table) {
                         dropped);
                     break;
                 }
-                case 3:
+                case index_of<cell::Int, PendingCell>:
                     column.data.push_int(*std::get_if<cell::Int>(&value));
                     break;
-                case 4:
+                case index_of<cell::Decimal, PendingCell>:
                     column.data.push_decimal(std::get_if<cell::Decimal>(&value)->units);
                     break;
-                case 5:
+                case index_of<cell::Date, PendingCell>:
                     column.data.push_date(std::get_if<cell::Date>(&value)->days);
                     break;
-                case 6:
+                case index_of<cell::Time, PendingCell>:
                     column.data.push_time(std::get_if<cell::Time>(&value)->seconds);
-                    break;
-                default:  // Unset and Null
-                    column.data.push_null();
                     break;
             }
         }

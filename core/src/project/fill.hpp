@@ -13,6 +13,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/variant.hpp"
 #include "column/table.hpp"
 #include "column/types.hpp"
 #include "x12/segment.hpp"
@@ -58,27 +59,28 @@ namespace fill {
 // Stores a cell in a pending cell of a row whose text buffer is `text`: Bytes are appended to
 // it and the pending cell holds their range.
 inline void put(PendingCell& target, const Cell& value, std::string& text) {
+    static_assert(std::variant_size_v<Cell> == 6, "every kind of cell has its case");
     switch (value.index()) {
-        case 1: {
+        case index_of<cell::Null, Cell>:
+            target.emplace<cell::Null>();
+            return;
+        case index_of<cell::Bytes, Cell>: {
             const std::size_t start = text.size();
             text.append(*std::get_if<cell::Bytes>(&value));
             target.emplace<pending::TextRange>(start, text.size());
             return;
         }
-        case 2:
+        case index_of<cell::Int, Cell>:
             target.emplace<cell::Int>(*std::get_if<cell::Int>(&value));
             return;
-        case 3:
+        case index_of<cell::Decimal, Cell>:
             target.emplace<cell::Decimal>(*std::get_if<cell::Decimal>(&value));
             return;
-        case 4:
+        case index_of<cell::Date, Cell>:
             target.emplace<cell::Date>(*std::get_if<cell::Date>(&value));
             return;
-        case 5:
+        case index_of<cell::Time, Cell>:
             target.emplace<cell::Time>(*std::get_if<cell::Time>(&value));
-            return;
-        default:
-            target.emplace<cell::Null>();
             return;
     }
 }
@@ -133,24 +135,25 @@ inline void push_text(NamedColumn& column, std::string_view bytes,
 
 // Appends `value` to `column`, text as push_text does.
 inline void push_cell(NamedColumn& column, const Cell& value, std::vector<DroppedValue>& dropped) {
+    static_assert(std::variant_size_v<Cell> == 6, "every kind of cell has its case");
     switch (value.index()) {
-        case 1:
+        case index_of<cell::Null, Cell>:
+            column.data.push_null();
+            return;
+        case index_of<cell::Bytes, Cell>:
             push_text(column, *std::get_if<cell::Bytes>(&value), dropped);
             return;
-        case 2:
+        case index_of<cell::Int, Cell>:
             column.data.push_int(*std::get_if<cell::Int>(&value));
             return;
-        case 3:
+        case index_of<cell::Decimal, Cell>:
             column.data.push_decimal(std::get_if<cell::Decimal>(&value)->units);
             return;
-        case 4:
+        case index_of<cell::Date, Cell>:
             column.data.push_date(std::get_if<cell::Date>(&value)->days);
             return;
-        case 5:
+        case index_of<cell::Time, Cell>:
             column.data.push_time(std::get_if<cell::Time>(&value)->seconds);
-            return;
-        default:
-            column.data.push_null();
             return;
     }
 }

@@ -44,11 +44,8 @@ struct CodeSet {
     bool complete = true;             // every code is short enough to have a key
 
     static CodeSet of(const std::vector<std::string>& codes);
-    // Whether `text` is one of `codes`, the list this set was made of.
-    bool contains(std::string_view text, const std::vector<std::string>& codes) const {
-        return contains(text, codes, text);
-    }
-    // The same for a text that lies in `window`, all of which may be read.
+    // Whether `text` is one of `codes`, the list this set was made of; `text` lies in
+    // `window`, all of which may be read.
     bool contains(std::string_view text, const std::vector<std::string>& codes,
                   std::string_view window) const {
 #if defined(REMITRAX_ABLATION_CODE_KEYS)

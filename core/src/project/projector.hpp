@@ -46,6 +46,9 @@ class Projector {
     // The rows appended since the last take, one table per spec table in spec order; the
     // schemas stay and the row counters are not reset.
     std::vector<Table> take_tables() { return rows_.take_tables(); }
+    // The same into the tables of an earlier take, reusing their buffers; false, with nothing
+    // taken, when they are not this projector's.
+    bool take_tables_into(std::vector<Table>& into) { return rows_.take_tables_into(into); }
 
     // Makes room in the columns of `table` for `rows` rows in all.
     void reserve(TableIndex table, std::size_t rows) { rows_.reserve(table, rows); }

@@ -430,6 +430,21 @@ std::vector<Table> RowBuilder::take_tables() {
     return taken;
 }
 
+bool RowBuilder::take_tables_into(std::vector<Table>& into) {
+    if (into.size() != tables_.size()) {
+        return false;
+    }
+    for (std::size_t t = 0; t < tables_.size(); ++t) {
+        if (!tables_[t].table.same_schema(into[t])) {
+            return false;
+        }
+    }
+    for (std::size_t t = 0; t < tables_.size(); ++t) {
+        static_cast<void>(tables_[t].table.take_rows_into(into[t]));
+    }
+    return true;
+}
+
 void RowBuilder::reserve(TableIndex table, std::size_t rows) {
     tables_.at(table).table.reserve(rows);
 }

@@ -60,6 +60,10 @@ class RowBuilder {
     // The rows appended since the last take, one table per spec table in spec order; the
     // schemas stay and the row counters are not reset.
     std::vector<Table> take_tables();
+    // The same into `into`, tables of an earlier take in the same order, whose rows are
+    // dropped and whose buffers the builder goes on with. False, with nothing taken, when
+    // they are not tables of this builder's schemas.
+    bool take_tables_into(std::vector<Table>& into);
     // Makes room in the columns of `table` for `rows` rows in all; appending stays correct
     // whatever the number of rows that come.
     void reserve(TableIndex table, std::size_t rows);

@@ -1,12 +1,17 @@
 // The text forms of spec errors: each message from its template, and the debug form.
 #include "spec/error.hpp"
 
+#include <algorithm>
+#include <array>
 #include <concepts>
 #include <initializer_list>
 #include <span>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
 
 #include "base/text.hpp"
+#include "base/variant.hpp"
 #include "spec/render.hpp"
 
 namespace remitrax {
@@ -57,75 +62,171 @@ std::string under(const std::optional<std::string>& parent) {
     return parent ? quoted(*parent) : std::string("the root");
 }
 
-// The debug form: `Name { field: value, ... }`, or `Name` alone without fields.
-class Debug {
-  public:
-    explicit Debug(std::string_view name) : out_(name) {}
+// ---- The debug form: the variant's name, then ` { field: value, ... }` when it has fields.
 
-    template <typename T>
-    Debug& field(std::string_view name, const T& value) {
-        out_ += any_ ? ", " : " { ";
-        any_ = true;
-        out_ += name;
-        out_ += ": ";
-        write(value);
-        return *this;
+// Each error's variants in declared order, separated by "|": the variant's name, then the
+// names of its fields in declared order. A variant whose field count is not its own does not
+// compile (see fields_of).
+template <class Error>
+constexpr std::string_view kLines = {};
+
+template <>
+constexpr std::string_view kLines<ElementDefError> =
+    "NonCanonicalPosition|EmptyName|DuplicateName name first|UnknownType found|"
+    "ScaleWithoutR found|MinAboveMax min max|CompositeOnNonAn found|NestedComposite|"
+    "ScaleAboveMaximum scale|ZeroMax|EmptyCodes|EmptyCode index|"
+    "CodeLength code index length min max|DuplicateCode code first second|"
+    "CodesOnComposite|CodesOnNumeric found";
+
+template <>
+constexpr std::string_view kLines<ControlError> = "ZeroPosition key|UnknownCount found|NoEnd";
+
+template <>
+constexpr std::string_view kLines<TableDefError> =
+    "Empty what|NoLoops|DuplicateLoop loop|UnknownLoop loop|ReservedName name|"
+    "RefTaken ref table|RepeatWithoutSegment|ZeroStep|ZeroPosition key|"
+    "BadPosition position|OffsetBeyondStep offset step|NestedAnchors outer inner|"
+    "SharedAnchor loop table|UnrelatedAnchors a chain_a b chain_b|"
+    "NotADescendant loop anchor|SegmentNotHeld segment loop|"
+    "AnchorSegmentOnly key value segment|NeedsSegment|GroupWithoutRepeat|"
+    "SourceCount found|ComponentOnIndex";
+
+template <>
+constexpr std::string_view kLines<VersionError> =
+    "ZeroElement|NoValues|EmptyValue index|DuplicateValue value first second";
+
+// Json shows its one field without its name: Json("message").
+template <>
+constexpr std::string_view kLines<SpecError> =
+    "Json message|Schema loop_name source|Patch source|"
+    "UnknownParent loop_name parent|Cycle members|NoLoops spec_name|"
+    "EmptySegmentId loop_name key|EndIsTrigger loop_name segment|"
+    "BadPosition loop_name position|NotAnObject path found|"
+    "WrongType path expected found value|UnknownKey path key|MissingKey path key|"
+    "SegmentSchema segment source|BadElementDef segment position reason|"
+    "TableSchema table column source|BadTable table column reason|BadVersion reason|"
+    "BadControl loop_name reason|AmbiguousTrigger first second parent segment conditions|"
+    "OverlappingTriggers parent a b conditions_a conditions_b";
+
+// Line `i` of `lines`.
+constexpr std::string_view line_at(std::string_view lines, std::size_t i) {
+    for (; i > 0; --i) {
+        lines.remove_prefix(lines.find('|') + 1);
     }
+    return lines.substr(0, lines.find('|'));
+}
 
-    std::string finish() {
-        if (any_) {
-            out_ += " }";
+constexpr std::size_t field_count(std::string_view line) {
+    return static_cast<std::size_t>(std::ranges::count(line, ' '));
+}
+
+// The word after position `at` of `line`; `at` moves on to the space after it.
+std::string_view next_word(std::string_view line, std::size_t& at) {
+    const std::size_t start = at + 1;
+    at = line.find(' ', start);
+    return line.substr(start, at - start);
+}
+
+// The fields of a variant as a tuple of references; binding them fails to compile unless the
+// variant has exactly N fields.
+template <std::size_t N, class T>
+auto fields_of(const T& v) {
+    if constexpr (N == 0) {
+        static_assert(std::is_empty_v<T>, "a variant without fields in its line has none");
+        return std::tuple<>();
+    } else if constexpr (N == 1) {
+        const auto& [a] = v;
+        return std::tie(a);
+    } else if constexpr (N == 2) {
+        const auto& [a, b] = v;
+        return std::tie(a, b);
+    } else if constexpr (N == 3) {
+        const auto& [a, b, c] = v;
+        return std::tie(a, b, c);
+    } else if constexpr (N == 4) {
+        const auto& [a, b, c, d] = v;
+        return std::tie(a, b, c, d);
+    } else {
+        const auto& [a, b, c, d, e] = v;
+        return std::tie(a, b, c, d, e);
+    }
+}
+
+void write(std::string& out, const std::string& text) {
+    append_quoted(out, text);
+}
+
+void write(std::string& out, std::uint64_t n) {
+    out += std::to_string(n);
+}
+
+void write(std::string& out, const ReaderError& error) {
+    append_quoted(out, error.message);
+}
+
+void write(std::string& out, const std::shared_ptr<const SpecError>& error) {
+    out += error ? error->debug() : std::string("null");
+}
+
+template <class T>
+void write(std::string& out, const std::optional<T>& value) {
+    if (!value) {
+        out += "None";
+        return;
+    }
+    out += "Some(";
+    write(out, *value);
+    out += ")";
+}
+
+template <class A, class B>
+void write(std::string& out, const std::pair<A, B>& pair) {
+    out += "(";
+    write(out, pair.first);
+    out += ", ";
+    write(out, pair.second);
+    out += ")";
+}
+
+template <class T>
+void write(std::string& out, const std::vector<T>& items) {
+    out += "[";
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) {
+            out += ", ";
         }
-        return std::move(out_);
+        write(out, items[i]);
     }
+    out += "]";
+}
 
-  private:
-    void write(const std::string& s) { append_quoted(out_, s); }
-    template <std::unsigned_integral T>
-    void write(T n) {
-        out_ += std::to_string(static_cast<std::uint64_t>(n));
-    }
-    void write(const ReaderError& e) { append_quoted(out_, e.message); }
-    void write(const ElementDefError& e) { out_ += e.debug(); }
-    void write(const ControlError& e) { out_ += e.debug(); }
-    void write(const TableDefError& e) { out_ += e.debug(); }
-    void write(const VersionError& e) { out_ += e.debug(); }
-    void write(const std::shared_ptr<const SpecError>& e) {
-        out_ += e ? e->debug() : std::string("null");
-    }
-    template <typename T>
-    void write(const std::optional<T>& v) {
-        if (!v) {
-            out_ += "None";
-            return;
-        }
-        out_ += "Some(";
-        write(*v);
-        out_ += ")";
-    }
-    template <typename A, typename B>
-    void write(const std::pair<A, B>& p) {
-        out_ += "(";
-        write(p.first);
-        out_ += ", ";
-        write(p.second);
-        out_ += ")";
-    }
-    template <typename T>
-    void write(const std::vector<T>& items) {
-        out_ += "[";
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            if (i > 0) {
-                out_ += ", ";
+template <class Error>
+    requires(!kLines<Error>.empty())
+void write(std::string& out, const Error& error) {
+    using Kind = decltype(Error::kind);
+    static_assert(static_cast<std::size_t>(std::ranges::count(kLines<Error>, '|')) + 1 ==
+                  std::variant_size_v<Kind>);
+    std::visit(
+        [&out](const auto& variant) {
+            constexpr std::string_view line =
+                line_at(kLines<Error>, index_of<std::decay_t<decltype(variant)>, Kind>);
+            constexpr std::size_t count = field_count(line);
+            std::size_t at = line.find(' ');
+            out += line.substr(0, at);
+            bool first = true;
+            std::apply(
+                [&](const auto&... field) {
+                    ((out += std::exchange(first, false) ? " { " : ", ", out += next_word(line, at),
+                      out += ": ", write(out, field)),
+                     ...);
+                },
+                fields_of<count>(variant));
+            if (count > 0) {
+                out += " }";
             }
-            write(items[i]);
-        }
-        out_ += "]";
-    }
-
-    std::string out_;
-    bool any_ = false;
-};
+        },
+        error.kind);
+}
 
 }  // namespace
 
@@ -199,63 +300,6 @@ std::string ElementDefError::to_string() const {
         kind);
 }
 
-std::string ElementDefError::debug() const {
-    using E = ElementDefError;
-    return std::visit(
-        overloaded{
-            [](const E::NonCanonicalPosition&) { return Debug("NonCanonicalPosition").finish(); },
-            [](const E::EmptyName&) { return Debug("EmptyName").finish(); },
-            [](const E::DuplicateName& e) {
-                return Debug("DuplicateName")
-                    .field("name", e.name)
-                    .field("first", e.first)
-                    .finish();
-            },
-            [](const E::UnknownType& e) {
-                return Debug("UnknownType").field("found", e.found).finish();
-            },
-            [](const E::ScaleWithoutR& e) {
-                return Debug("ScaleWithoutR").field("found", e.found).finish();
-            },
-            [](const E::MinAboveMax& e) {
-                return Debug("MinAboveMax").field("min", e.min).field("max", e.max).finish();
-            },
-            [](const E::CompositeOnNonAn& e) {
-                return Debug("CompositeOnNonAn").field("found", e.found).finish();
-            },
-            [](const E::NestedComposite&) { return Debug("NestedComposite").finish(); },
-            [](const E::ScaleAboveMaximum& e) {
-                return Debug("ScaleAboveMaximum").field("scale", e.scale).finish();
-            },
-            [](const E::ZeroMax&) { return Debug("ZeroMax").finish(); },
-            [](const E::EmptyCodes&) { return Debug("EmptyCodes").finish(); },
-            [](const E::EmptyCode& e) {
-                return Debug("EmptyCode").field("index", e.index).finish();
-            },
-            [](const E::CodeLength& e) {
-                return Debug("CodeLength")
-                    .field("code", e.code)
-                    .field("index", e.index)
-                    .field("length", e.length)
-                    .field("min", e.min)
-                    .field("max", e.max)
-                    .finish();
-            },
-            [](const E::DuplicateCode& e) {
-                return Debug("DuplicateCode")
-                    .field("code", e.code)
-                    .field("first", e.first)
-                    .field("second", e.second)
-                    .finish();
-            },
-            [](const E::CodesOnComposite&) { return Debug("CodesOnComposite").finish(); },
-            [](const E::CodesOnNumeric& e) {
-                return Debug("CodesOnNumeric").field("found", e.found).finish();
-            },
-        },
-        kind);
-}
-
 std::string ControlError::to_string() const {
     using E = ControlError;
     return std::visit(
@@ -270,20 +314,6 @@ std::string ControlError::to_string() const {
             [](const E::NoEnd&) { return std::string("the loop has no \"end\" segment to check"); },
         },
         kind);
-}
-
-std::string ControlError::debug() const {
-    using E = ControlError;
-    return std::visit(overloaded{
-                          [](const E::ZeroPosition& e) {
-                              return Debug("ZeroPosition").field("key", e.key).finish();
-                          },
-                          [](const E::UnknownCount& e) {
-                              return Debug("UnknownCount").field("found", e.found).finish();
-                          },
-                          [](const E::NoEnd&) { return Debug("NoEnd").finish(); },
-                      },
-                      kind);
 }
 
 std::string TableDefError::to_string() const {
@@ -373,84 +403,6 @@ std::string TableDefError::to_string() const {
         kind);
 }
 
-std::string TableDefError::debug() const {
-    using E = TableDefError;
-    return std::visit(
-        overloaded{
-            [](const E::Empty& e) { return Debug("Empty").field("what", e.what).finish(); },
-            [](const E::NoLoops&) { return Debug("NoLoops").finish(); },
-            [](const E::DuplicateLoop& e) {
-                return Debug("DuplicateLoop").field("loop", e.loop).finish();
-            },
-            [](const E::UnknownLoop& e) {
-                return Debug("UnknownLoop").field("loop", e.loop).finish();
-            },
-            [](const E::ReservedName& e) {
-                return Debug("ReservedName").field("name", e.name).finish();
-            },
-            [](const E::RefTaken& e) {
-                return Debug("RefTaken").field("ref", e.ref).field("table", e.table).finish();
-            },
-            [](const E::RepeatWithoutSegment&) { return Debug("RepeatWithoutSegment").finish(); },
-            [](const E::ZeroStep&) { return Debug("ZeroStep").finish(); },
-            [](const E::ZeroPosition& e) {
-                return Debug("ZeroPosition").field("key", e.key).finish();
-            },
-            [](const E::BadPosition& e) {
-                return Debug("BadPosition").field("position", e.position).finish();
-            },
-            [](const E::OffsetBeyondStep& e) {
-                return Debug("OffsetBeyondStep")
-                    .field("offset", e.offset)
-                    .field("step", e.step)
-                    .finish();
-            },
-            [](const E::NestedAnchors& e) {
-                return Debug("NestedAnchors")
-                    .field("outer", e.outer)
-                    .field("inner", e.inner)
-                    .finish();
-            },
-            [](const E::SharedAnchor& e) {
-                return Debug("SharedAnchor").field("loop", e.loop).field("table", e.table).finish();
-            },
-            [](const E::UnrelatedAnchors& e) {
-                return Debug("UnrelatedAnchors")
-                    .field("a", e.a)
-                    .field("chain_a", e.chain_a)
-                    .field("b", e.b)
-                    .field("chain_b", e.chain_b)
-                    .finish();
-            },
-            [](const E::NotADescendant& e) {
-                return Debug("NotADescendant")
-                    .field("loop", e.loop)
-                    .field("anchor", e.anchor)
-                    .finish();
-            },
-            [](const E::SegmentNotHeld& e) {
-                return Debug("SegmentNotHeld")
-                    .field("segment", e.segment)
-                    .field("loop", e.loop)
-                    .finish();
-            },
-            [](const E::AnchorSegmentOnly& e) {
-                return Debug("AnchorSegmentOnly")
-                    .field("key", e.key)
-                    .field("value", e.value)
-                    .field("segment", e.segment)
-                    .finish();
-            },
-            [](const E::NeedsSegment&) { return Debug("NeedsSegment").finish(); },
-            [](const E::GroupWithoutRepeat&) { return Debug("GroupWithoutRepeat").finish(); },
-            [](const E::SourceCount& e) {
-                return Debug("SourceCount").field("found", e.found).finish();
-            },
-            [](const E::ComponentOnIndex&) { return Debug("ComponentOnIndex").finish(); },
-        },
-        kind);
-}
-
 std::string VersionError::to_string() const {
     using E = VersionError;
     return std::visit(
@@ -469,25 +421,6 @@ std::string VersionError::to_string() const {
             },
         },
         kind);
-}
-
-std::string VersionError::debug() const {
-    using E = VersionError;
-    return std::visit(overloaded{
-                          [](const E::ZeroElement&) { return Debug("ZeroElement").finish(); },
-                          [](const E::NoValues&) { return Debug("NoValues").finish(); },
-                          [](const E::EmptyValue& e) {
-                              return Debug("EmptyValue").field("index", e.index).finish();
-                          },
-                          [](const E::DuplicateValue& e) {
-                              return Debug("DuplicateValue")
-                                  .field("value", e.value)
-                                  .field("first", e.first)
-                                  .field("second", e.second)
-                                  .finish();
-                          },
-                      },
-                      kind);
 }
 
 std::string SpecError::to_string() const {
@@ -613,118 +546,13 @@ std::string SpecError::to_string() const {
 }
 
 std::string SpecError::debug() const {
-    using E = SpecError;
-    return std::visit(
-        overloaded{
-            [](const E::Json& e) { return "Json(" + quoted(e.message) + ")"; },
-            [](const E::Schema& e) {
-                return Debug("Schema")
-                    .field("loop_name", e.loop_name)
-                    .field("source", e.source)
-                    .finish();
-            },
-            [](const E::Patch& e) { return Debug("Patch").field("source", e.source).finish(); },
-            [](const E::UnknownParent& e) {
-                return Debug("UnknownParent")
-                    .field("loop_name", e.loop_name)
-                    .field("parent", e.parent)
-                    .finish();
-            },
-            [](const E::Cycle& e) { return Debug("Cycle").field("members", e.members).finish(); },
-            [](const E::NoLoops& e) {
-                return Debug("NoLoops").field("spec_name", e.spec_name).finish();
-            },
-            [](const E::EmptySegmentId& e) {
-                return Debug("EmptySegmentId")
-                    .field("loop_name", e.loop_name)
-                    .field("key", e.key)
-                    .finish();
-            },
-            [](const E::EndIsTrigger& e) {
-                return Debug("EndIsTrigger")
-                    .field("loop_name", e.loop_name)
-                    .field("segment", e.segment)
-                    .finish();
-            },
-            [](const E::BadPosition& e) {
-                return Debug("BadPosition")
-                    .field("loop_name", e.loop_name)
-                    .field("position", e.position)
-                    .finish();
-            },
-            [](const E::NotAnObject& e) {
-                return Debug("NotAnObject").field("path", e.path).field("found", e.found).finish();
-            },
-            [](const E::WrongType& e) {
-                return Debug("WrongType")
-                    .field("path", e.path)
-                    .field("expected", e.expected)
-                    .field("found", e.found)
-                    .field("value", e.value)
-                    .finish();
-            },
-            [](const E::UnknownKey& e) {
-                return Debug("UnknownKey").field("path", e.path).field("key", e.key).finish();
-            },
-            [](const E::MissingKey& e) {
-                return Debug("MissingKey").field("path", e.path).field("key", e.key).finish();
-            },
-            [](const E::SegmentSchema& e) {
-                return Debug("SegmentSchema")
-                    .field("segment", e.segment)
-                    .field("source", e.source)
-                    .finish();
-            },
-            [](const E::BadElementDef& e) {
-                return Debug("BadElementDef")
-                    .field("segment", e.segment)
-                    .field("position", e.position)
-                    .field("reason", e.reason)
-                    .finish();
-            },
-            [](const E::TableSchema& e) {
-                return Debug("TableSchema")
-                    .field("table", e.table)
-                    .field("column", e.column)
-                    .field("source", e.source)
-                    .finish();
-            },
-            [](const E::BadTable& e) {
-                return Debug("BadTable")
-                    .field("table", e.table)
-                    .field("column", e.column)
-                    .field("reason", e.reason)
-                    .finish();
-            },
-            [](const E::BadVersion& e) {
-                return Debug("BadVersion").field("reason", e.reason).finish();
-            },
-            [](const E::BadControl& e) {
-                return Debug("BadControl")
-                    .field("loop_name", e.loop_name)
-                    .field("reason", e.reason)
-                    .finish();
-            },
-            [](const E::AmbiguousTrigger& e) {
-                return Debug("AmbiguousTrigger")
-                    .field("first", e.first)
-                    .field("second", e.second)
-                    .field("parent", e.parent)
-                    .field("segment", e.segment)
-                    .field("conditions", e.conditions)
-                    .finish();
-            },
-            [](const E::OverlappingTriggers& e) {
-                return Debug("OverlappingTriggers")
-                    .field("parent", e.parent)
-                    .field("a", e.a)
-                    .field("b", e.b)
-                    .field("conditions_a", e.conditions_a)
-                    .field("conditions_b", e.conditions_b)
-                    .finish();
-            },
-        },
-        kind);
+    std::string out;
+    if (const auto* json = std::get_if<Json>(&kind)) {
+        out = "Json(" + quoted(json->message) + ")";
+    } else {
+        write(out, *this);
+    }
+    return out;
 }
 
 }  // namespace remitrax

@@ -66,7 +66,6 @@ struct ElementDefError {
         kind;
 
     std::string to_string() const;
-    std::string debug() const;
 };
 
 // Why a loop's "control" object was refused.
@@ -82,7 +81,6 @@ struct ControlError {
     std::variant<ZeroPosition, UnknownCount, NoEnd> kind;
 
     std::string to_string() const;
-    std::string debug() const;
 };
 
 // Why one table or column definition was refused.
@@ -158,7 +156,6 @@ struct TableDefError {
         kind;
 
     std::string to_string() const;
-    std::string debug() const;
 };
 
 // Why the spec's "version" object was refused.
@@ -177,7 +174,6 @@ struct VersionError {
     std::variant<ZeroElement, NoValues, EmptyValue, DuplicateValue> kind;
 
     std::string to_string() const;
-    std::string debug() const;
 };
 
 // The message of the typed record reader ("missing field `name`", ...).

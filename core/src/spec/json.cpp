@@ -2,6 +2,8 @@
 #include "spec/json.hpp"
 
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -86,6 +88,10 @@ std::size_t too_deep_at(std::string_view text) {
 class TreeBuilder {
   public:
     explicit TreeBuilder(std::string_view text) : text_(text) {}
+    // The tree of a parse cut short by std::bad_alloc is dropped while it unwinds.
+    ~TreeBuilder() { release_json(root_); }
+    TreeBuilder(const TreeBuilder&) = delete;
+    TreeBuilder& operator=(const TreeBuilder&) = delete;
 
     bool null() { return put(json(nullptr)); }
     bool boolean(bool value) { return put(json(value)); }
@@ -153,6 +159,7 @@ class TreeBuilder {
         }
         // Of a key written twice the later value wins, as in most JSON readers.
         json& slot = top.get_ref<json::object_t&>()[std::move(key_)];
+        release_json(slot);
         slot = std::move(value);
         return &slot;
     }
@@ -184,7 +191,106 @@ class TreeBuilder {
     std::optional<std::string> error_;
 };
 
+// Whether destroying the value frees memory and allocates none: a leaf or an empty container.
+bool childless(const json& value) noexcept {
+    if (const auto* items = value.get_ptr<const json::array_t*>()) {
+        return items->empty();
+    }
+    if (const auto* members = value.get_ptr<const json::object_t*>()) {
+        return members->empty();
+    }
+    return true;
+}
+
+// Destroys the childless children at the end of an array or object, all of them at once when
+// every child is childless. Returns the new last child, a container with children of its own,
+// or null when `value` has no children left.
+json* drop_childless_tail(json& value) noexcept {
+    if (auto* items = value.get_ptr<json::array_t*>()) {
+        auto kept = items->end();
+        while (kept != items->begin() && childless(*std::prev(kept))) {
+            --kept;
+        }
+        items->erase(kept, items->end());
+        return items->empty() ? nullptr : &items->back();
+    }
+    if (auto* members = value.get_ptr<json::object_t*>()) {
+        auto kept = members->end();
+        while (kept != members->begin() && childless(std::prev(kept)->second)) {
+            --kept;
+        }
+        // Clearing a whole tree map frees its nodes without rebalancing after each.
+        if (kept == members->begin()) {
+            members->clear();
+        } else {
+            members->erase(kept, members->end());
+        }
+        return members->empty() ? nullptr : &std::prev(members->end())->second;
+    }
+    return nullptr;
+}
+
+void copy_into(json& to, const json& from) {
+    if (const auto* items = from.get_ptr<const json::array_t*>()) {
+        to = json::array();
+        auto& copied = to.get_ref<json::array_t&>();
+        // Reserved up front, so that placing a child never moves its elder siblings.
+        copied.reserve(items->size());
+        for (const json& item : *items) {
+            copied.emplace_back();
+            copy_into(copied.back(), item);
+        }
+    } else if (const auto* members = from.get_ptr<const json::object_t*>()) {
+        to = json::object();
+        auto& copied = to.get_ref<json::object_t&>();
+        for (const auto& [key, member] : *members) {
+            copy_into(copied.emplace_hint(copied.end(), key, nullptr)->second, member);
+        }
+    } else {
+        to = from;
+    }
+}
+
 }  // namespace
+
+void release_json(json& value) noexcept {
+    if (childless(value)) {
+        value = nullptr;
+        return;
+    }
+    // The chain of last children from `value` down to the container being emptied. Parsed
+    // trees never nest deeper than it holds; below a deeper one, built in code, the chain
+    // goes on unrecorded to a container that is emptied, then starts again from its
+    // deepest recorded link.
+    std::array<json*, max_json_depth> path{};
+    std::size_t depth = 0;
+    path[depth++] = &value;
+    while (depth > 0) {
+        json* last = drop_childless_tail(*path[depth - 1]);
+        if (last == nullptr) {
+            // Empty now: its parent destroys it next.
+            --depth;
+        } else if (depth < path.size()) {
+            path[depth++] = last;
+        } else {
+            while (last != nullptr) {
+                last = drop_childless_tail(*last);
+            }
+        }
+    }
+    value = nullptr;
+}
+
+json copy_json(const json& value) {
+    if (childless(value)) {
+        return value;
+    }
+    json copy;
+    const JsonRelease release(copy);
+    copy_into(copy, value);
+    // Handed out by a move, never built in place: the guard must see null when it runs.
+    return std::exchange(copy, nullptr);
+}
 
 [[nodiscard]] std::expected<nlohmann::json, SpecError> read_json(std::string_view text) {
     TreeBuilder builder(text);

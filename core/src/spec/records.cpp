@@ -3,8 +3,10 @@
 
 #include <array>
 #include <charconv>
+#include <limits>
 #include <span>
 #include <string_view>
+#include <type_traits>
 
 #include "base/text.hpp"
 
@@ -14,8 +16,9 @@ namespace {
 
 using nlohmann::json;
 
-// A field reader's failure: the message alone.
-using Fault = std::optional<std::string>;
+// A field reader's result: the value read, or the message of why it was refused.
+template <class T>
+using Read = std::expected<T, std::string>;
 
 // Element records nest through "composite" and are read recursively. The JSON reader's depth
 // limit keeps parsed documents inside this one; it guards values built by other means.
@@ -29,140 +32,140 @@ std::string invalid_value(const json& value, std::string_view expected) {
     return "invalid value: " + describe_found(value) + ", expected " + std::string(expected);
 }
 
-Fault read_string(const json& value, std::string& out) {
+[[nodiscard]] Read<std::string> read_string(const json& value) {
     if (!value.is_string()) {
-        return invalid_type(value, "a string");
+        return std::unexpected(invalid_type(value, "a string"));
     }
-    out = value.get_ref<const json::string_t&>();
-    return std::nullopt;
+    return value.get_ref<const json::string_t&>();
 }
 
-Fault read_bool(const json& value, bool& out) {
+[[nodiscard]] Read<bool> read_bool(const json& value) {
     if (!value.is_boolean()) {
-        return invalid_type(value, "a boolean");
+        return std::unexpected(invalid_type(value, "a boolean"));
     }
-    out = value.get<bool>();
-    return std::nullopt;
+    return value.get<bool>();
 }
 
 // Unsigned integers up to `limit`; negative and too large integers are refused as values,
 // every other kind as a type.
-Fault read_unsigned(const json& value, std::uint64_t limit, std::string_view expected,
-                    std::uint64_t& out) {
+[[nodiscard]] Read<std::uint64_t> read_unsigned(const json& value, std::uint64_t limit,
+                                                std::string_view expected) {
     if (value.is_number_unsigned()) {
         const auto n = value.get<std::uint64_t>();
         if (n > limit) {
-            return invalid_value(value, expected);
+            return std::unexpected(invalid_value(value, expected));
         }
-        out = n;
-        return std::nullopt;
+        return n;
     }
     if (value.is_number_integer()) {
         // A value built in code may hold a whole number of at least 0 as a signed integer.
         const auto n = value.get<std::int64_t>();
         if (n < 0 || static_cast<std::uint64_t>(n) > limit) {
-            return invalid_value(value, expected);
+            return std::unexpected(invalid_value(value, expected));
         }
-        out = static_cast<std::uint64_t>(n);
-        return std::nullopt;
+        return static_cast<std::uint64_t>(n);
     }
-    return invalid_type(value, expected);
+    return std::unexpected(invalid_type(value, expected));
 }
 
-Fault read_u64(const json& value, std::uint64_t& out) {
-    return read_unsigned(value, UINT64_MAX, "u64", out);
-}
-
-Fault read_usize(const json& value, std::size_t& out) {
-    std::uint64_t n = 0;
-    if (Fault f = read_unsigned(value, SIZE_MAX, "usize", n)) {
-        return f;
+// The unsigned reader narrowed to T, which its limit keeps in range.
+template <class T>
+[[nodiscard]] Read<T> read_narrow(const json& value, std::string_view expected) {
+    auto n = read_unsigned(value, std::numeric_limits<T>::max(), expected);
+    if (!n) {
+        return std::unexpected(std::move(n.error()));
     }
-    out = static_cast<std::size_t>(n);
-    return std::nullopt;
+    return static_cast<T>(*n);
 }
 
-Fault read_u8(const json& value, std::uint8_t& out) {
-    std::uint64_t n = 0;
-    if (Fault f = read_unsigned(value, UINT8_MAX, "u8", n)) {
-        return f;
-    }
-    out = static_cast<std::uint8_t>(n);
-    return std::nullopt;
+[[nodiscard]] Read<std::uint64_t> read_u64(const json& value) {
+    return read_narrow<std::uint64_t>(value, "u64");
 }
 
-Fault read_strings(const json& value, std::vector<std::string>& out) {
+[[nodiscard]] Read<std::size_t> read_usize(const json& value) {
+    return read_narrow<std::size_t>(value, "usize");
+}
+
+[[nodiscard]] Read<std::uint8_t> read_u8(const json& value) {
+    return read_narrow<std::uint8_t>(value, "u8");
+}
+
+[[nodiscard]] Read<std::vector<std::string>> read_strings(const json& value) {
     if (!value.is_array()) {
-        return invalid_type(value, "a sequence");
+        return std::unexpected(invalid_type(value, "a sequence"));
     }
-    out.clear();
+    std::vector<std::string> out;
     out.reserve(value.size());
     for (const json& item : value) {
-        out.emplace_back();
-        if (Fault f = read_string(item, out.back())) {
-            return f;
+        auto text = read_string(item);
+        if (!text) {
+            return std::unexpected(std::move(text.error()));
         }
+        out.push_back(std::move(*text));
     }
-    return std::nullopt;
+    return out;
 }
 
-Fault read_string_map(const json& value, std::map<std::string, std::string>& out) {
+[[nodiscard]] Read<std::map<std::string, std::string>> read_string_map(const json& value) {
     if (!value.is_object()) {
-        return invalid_type(value, "a map");
+        return std::unexpected(invalid_type(value, "a map"));
     }
-    out.clear();
+    std::map<std::string, std::string> out;
     for (const auto& [key, member] : value.get_ref<const json::object_t&>()) {
-        std::string text;
-        if (Fault f = read_string(member, text)) {
-            return f;
+        auto text = read_string(member);
+        if (!text) {
+            return std::unexpected(std::move(text.error()));
         }
-        out.emplace_hint(out.end(), key, std::move(text));
+        out.emplace_hint(out.end(), key, std::move(*text));
     }
-    return std::nullopt;
+    return out;
 }
 
-Fault read_members(const json& value, RawMembers& out) {
+[[nodiscard]] Read<RawMembers> read_members(const json& value) {
     if (!value.is_object()) {
-        return invalid_type(value, "a map");
+        return std::unexpected(invalid_type(value, "a map"));
     }
-    out.clear();
+    RawMembers out;
     for (const auto& [key, member] : value.get_ref<const json::object_t&>()) {
         out.emplace_back(key, &member);
     }
-    return std::nullopt;
+    return out;
 }
 
 // An optional field: null reads as absent, anything else as the field's type.
-template <class T, class Read>
-Fault read_optional(const json& value, std::optional<T>& out, Read read) {
+template <class Reader>
+[[nodiscard]] auto read_optional(const json& value, Reader read)
+    -> Read<std::optional<typename std::invoke_result_t<Reader, const json&>::value_type>> {
     if (value.is_null()) {
-        out.reset();
         return std::nullopt;
     }
-    T item{};
-    if (Fault f = read(value, item)) {
-        return f;
-    }
-    out = std::move(item);
-    return std::nullopt;
+    return read(value);
 }
 
-// A nested record read as a field: its reader error becomes this field's fault.
-template <class T, class Read>
-Fault read_nested(const json& value, T& out, Read read) {
-    auto record = read(value);
+// A nested record read as a field: its reader error becomes this field's message.
+template <class T>
+[[nodiscard]] Read<T> nested(std::expected<T, ReaderError> record) {
     if (!record) {
-        return std::move(record.error().message);
+        return std::unexpected(std::move(record.error().message));
     }
-    out = std::move(*record);
-    return std::nullopt;
+    return std::move(*record);
+}
+
+// Stores what a field reader read in the record's member.
+template <class T, class U>
+[[nodiscard]] std::expected<void, std::string> store(T& member, Read<U> read) {
+    if (!read) {
+        return std::unexpected(std::move(read.error()));
+    }
+    member = std::move(*read);
+    return {};
 }
 
 template <class Record>
 struct Field {
     std::string_view name;
     bool required;
-    Fault (*read)(const json&, Record&);
+    std::expected<void, std::string> (*read)(const json&, Record&);
 };
 
 std::string unknown_field(std::string_view key, std::span<const std::string_view> names) {
@@ -204,8 +207,8 @@ template <class Record, std::size_t N>
             return std::unexpected(ReaderError{unknown_field(key, names)});
         }
         seen[i] = true;
-        if (Fault f = fields[i].read(member, record)) {
-            return std::unexpected(ReaderError{std::move(*f)});
+        if (auto stored = fields[i].read(member, record); !stored) {
+            return std::unexpected(ReaderError{std::move(stored.error())});
         }
     }
     for (std::size_t i = 0; i < N; ++i) {
@@ -220,19 +223,19 @@ template <class Record, std::size_t N>
 [[nodiscard]] std::expected<RawElement, ReaderError> read_element_at(const json& value,
                                                                      std::size_t depth);
 
-Fault read_elements(const json& value, RawElements& out, std::size_t depth) {
+[[nodiscard]] Read<RawElements> read_elements(const json& value, std::size_t depth) {
     if (!value.is_object()) {
-        return invalid_type(value, "a map");
+        return std::unexpected(invalid_type(value, "a map"));
     }
-    out.clear();
+    RawElements out;
     for (const auto& [key, member] : value.get_ref<const json::object_t&>()) {
-        auto element = read_element_at(member, depth);
+        auto element = nested(read_element_at(member, depth));
         if (!element) {
-            return std::move(element.error().message);
+            return std::unexpected(std::move(element.error()));
         }
         out.push_back(RawElementEntry{key, std::move(*element)});
     }
-    return std::nullopt;
+    return out;
 }
 
 // An element record being read, with its nesting depth for the composite's components.
@@ -248,30 +251,32 @@ struct ElementInProgress {
     }
     static constexpr std::array<Field<ElementInProgress>, 8> fields{{
         {"name", true,
-         [](const json& v, ElementInProgress& r) { return read_string(v, r.element.name); }},
+         [](const json& v, ElementInProgress& r) { return store(r.element.name, read_string(v)); }},
         {"type", true,
-         [](const json& v, ElementInProgress& r) { return read_string(v, r.element.type); }},
+         [](const json& v, ElementInProgress& r) { return store(r.element.type, read_string(v)); }},
         {"required", false,
-         [](const json& v, ElementInProgress& r) { return read_bool(v, r.element.required); }},
+         [](const json& v, ElementInProgress& r) {
+             return store(r.element.required, read_bool(v));
+         }},
         {"min", false,
          [](const json& v, ElementInProgress& r) {
-             return read_optional(v, r.element.min, read_u64);
+             return store(r.element.min, read_optional(v, read_u64));
          }},
         {"max", false,
          [](const json& v, ElementInProgress& r) {
-             return read_optional(v, r.element.max, read_u64);
+             return store(r.element.max, read_optional(v, read_u64));
          }},
         {"scale", false,
          [](const json& v, ElementInProgress& r) {
-             return read_optional(v, r.element.scale, read_u8);
+             return store(r.element.scale, read_optional(v, read_u8));
          }},
         {"codes", false,
          [](const json& v, ElementInProgress& r) {
-             return read_optional(v, r.element.codes, read_strings);
+             return store(r.element.codes, read_optional(v, read_strings));
          }},
         {"composite", false,
          [](const json& v, ElementInProgress& r) {
-             return read_elements(v, r.element.composite, r.depth + 1);
+             return store(r.element.composite, read_elements(v, r.depth + 1));
          }},
     }};
     auto record = read_record(value, "an element object", fields, ElementInProgress{{}, depth});
@@ -321,15 +326,16 @@ std::string describe_found(const json& value) {
 
 [[nodiscard]] std::expected<RawSpec, ReaderError> read_spec(const json& value) {
     static constexpr std::array<Field<RawSpec>, 5> fields{{
-        {"name", true, [](const json& v, RawSpec& r) { return read_string(v, r.name); }},
-        {"loops", true, [](const json& v, RawSpec& r) { return read_members(v, r.loops); }},
-        {"segments", false, [](const json& v, RawSpec& r) { return read_members(v, r.segments); }},
-        {"tables", false, [](const json& v, RawSpec& r) { return read_members(v, r.tables); }},
+        {"name", true, [](const json& v, RawSpec& r) { return store(r.name, read_string(v)); }},
+        {"loops", true, [](const json& v, RawSpec& r) { return store(r.loops, read_members(v)); }},
+        {"segments", false,
+         [](const json& v, RawSpec& r) { return store(r.segments, read_members(v)); }},
+        {"tables", false,
+         [](const json& v, RawSpec& r) { return store(r.tables, read_members(v)); }},
         {"version", false,
          [](const json& v, RawSpec& r) {
-             return read_optional(v, r.version, [](const json& w, RawVersion& out) {
-                 return read_nested(w, out, read_version);
-             });
+             return store(r.version,
+                          read_optional(v, [](const json& w) { return nested(read_version(w)); }));
          }},
     }};
     return read_record(value, "a spec object with \"name\" and \"loops\"", fields);
@@ -338,17 +344,17 @@ std::string describe_found(const json& value) {
 [[nodiscard]] std::expected<RawLoop, ReaderError> read_loop(const json& value) {
     static constexpr std::array<Field<RawLoop>, 5> fields{{
         {"parent", false,
-         [](const json& v, RawLoop& r) { return read_optional(v, r.parent, read_string); }},
+         [](const json& v, RawLoop& r) { return store(r.parent, read_optional(v, read_string)); }},
         {"trigger", true,
-         [](const json& v, RawLoop& r) { return read_nested(v, r.trigger, read_trigger); }},
-        {"segments", false, [](const json& v, RawLoop& r) { return read_strings(v, r.segments); }},
+         [](const json& v, RawLoop& r) { return store(r.trigger, nested(read_trigger(v))); }},
+        {"segments", false,
+         [](const json& v, RawLoop& r) { return store(r.segments, read_strings(v)); }},
         {"end", false,
-         [](const json& v, RawLoop& r) { return read_optional(v, r.end, read_string); }},
+         [](const json& v, RawLoop& r) { return store(r.end, read_optional(v, read_string)); }},
         {"control", false,
          [](const json& v, RawLoop& r) {
-             return read_optional(v, r.control, [](const json& w, RawControl& out) {
-                 return read_nested(w, out, read_control);
-             });
+             return store(r.control,
+                          read_optional(v, [](const json& w) { return nested(read_control(w)); }));
          }},
     }};
     return read_record(value, "a loop object", fields);
@@ -356,8 +362,10 @@ std::string describe_found(const json& value) {
 
 [[nodiscard]] std::expected<RawTrigger, ReaderError> read_trigger(const json& value) {
     static constexpr std::array<Field<RawTrigger>, 2> fields{{
-        {"segment", true, [](const json& v, RawTrigger& r) { return read_string(v, r.segment); }},
-        {"where", false, [](const json& v, RawTrigger& r) { return read_string_map(v, r.where); }},
+        {"segment", true,
+         [](const json& v, RawTrigger& r) { return store(r.segment, read_string(v)); }},
+        {"where", false,
+         [](const json& v, RawTrigger& r) { return store(r.where, read_string_map(v)); }},
     }};
     return read_record(value, "a trigger object", fields);
 }
@@ -365,12 +373,13 @@ std::string describe_found(const json& value) {
 [[nodiscard]] std::expected<RawControl, ReaderError> read_control(const json& value) {
     static constexpr std::array<Field<RawControl>, 4> fields{{
         {"opener_element", true,
-         [](const json& v, RawControl& r) { return read_usize(v, r.opener_element); }},
+         [](const json& v, RawControl& r) { return store(r.opener_element, read_usize(v)); }},
         {"closer_element", true,
-         [](const json& v, RawControl& r) { return read_usize(v, r.closer_element); }},
+         [](const json& v, RawControl& r) { return store(r.closer_element, read_usize(v)); }},
         {"count_element", true,
-         [](const json& v, RawControl& r) { return read_usize(v, r.count_element); }},
-        {"count", true, [](const json& v, RawControl& r) { return read_string(v, r.count); }},
+         [](const json& v, RawControl& r) { return store(r.count_element, read_usize(v)); }},
+        {"count", true,
+         [](const json& v, RawControl& r) { return store(r.count, read_string(v)); }},
     }};
     return read_record(value, "a control object", fields);
 }
@@ -378,7 +387,7 @@ std::string describe_found(const json& value) {
 [[nodiscard]] std::expected<RawSegment, ReaderError> read_segment(const json& value) {
     static constexpr std::array<Field<RawSegment>, 1> fields{{
         {"elements", false,
-         [](const json& v, RawSegment& r) { return read_elements(v, r.elements, 0); }},
+         [](const json& v, RawSegment& r) { return store(r.elements, read_elements(v, 0)); }},
     }};
     return read_record(value, "a segment object", fields);
 }
@@ -389,26 +398,28 @@ std::string describe_found(const json& value) {
 
 [[nodiscard]] std::expected<RawTable, ReaderError> read_table(const json& value) {
     static constexpr std::array<Field<RawTable>, 5> fields{{
-        {"loops", true, [](const json& v, RawTable& r) { return read_strings(v, r.loops); }},
+        {"loops", true, [](const json& v, RawTable& r) { return store(r.loops, read_strings(v)); }},
         {"ref", false,
-         [](const json& v, RawTable& r) { return read_optional(v, r.ref, read_string); }},
+         [](const json& v, RawTable& r) { return store(r.ref, read_optional(v, read_string)); }},
         {"segment", false,
-         [](const json& v, RawTable& r) { return read_optional(v, r.segment, read_string); }},
+         [](const json& v, RawTable& r) {
+             return store(r.segment, read_optional(v, read_string));
+         }},
         {"repeat", false,
          [](const json& v, RawTable& r) {
-             return read_optional(v, r.repeat, [](const json& w, RawRepeat& out) {
-                 return read_nested(w, out, read_repeat);
-             });
+             return store(r.repeat,
+                          read_optional(v, [](const json& w) { return nested(read_repeat(w)); }));
          }},
-        {"columns", false, [](const json& v, RawTable& r) { return read_members(v, r.columns); }},
+        {"columns", false,
+         [](const json& v, RawTable& r) { return store(r.columns, read_members(v)); }},
     }};
     return read_record(value, "a table object", fields);
 }
 
 [[nodiscard]] std::expected<RawRepeat, ReaderError> read_repeat(const json& value) {
     static constexpr std::array<Field<RawRepeat>, 2> fields{{
-        {"from", true, [](const json& v, RawRepeat& r) { return read_u64(v, r.from); }},
-        {"step", true, [](const json& v, RawRepeat& r) { return read_u64(v, r.step); }},
+        {"from", true, [](const json& v, RawRepeat& r) { return store(r.from, read_u64(v)); }},
+        {"step", true, [](const json& v, RawRepeat& r) { return store(r.step, read_u64(v)); }},
     }};
     return read_record(value, "a repeat object", fields);
 }
@@ -416,27 +427,37 @@ std::string describe_found(const json& value) {
 [[nodiscard]] std::expected<RawColumn, ReaderError> read_column(const json& value) {
     static constexpr std::array<Field<RawColumn>, 7> fields{{
         {"loop", false,
-         [](const json& v, RawColumn& r) { return read_optional(v, r.loop, read_string); }},
+         [](const json& v, RawColumn& r) { return store(r.loop, read_optional(v, read_string)); }},
         {"segment", false,
-         [](const json& v, RawColumn& r) { return read_optional(v, r.segment, read_string); }},
-        {"where", false, [](const json& v, RawColumn& r) { return read_string_map(v, r.where); }},
+         [](const json& v, RawColumn& r) {
+             return store(r.segment, read_optional(v, read_string));
+         }},
+        {"where", false,
+         [](const json& v, RawColumn& r) { return store(r.where, read_string_map(v)); }},
         {"element", false,
-         [](const json& v, RawColumn& r) { return read_optional(v, r.element, read_u64); }},
+         [](const json& v, RawColumn& r) { return store(r.element, read_optional(v, read_u64)); }},
         {"component", false,
-         [](const json& v, RawColumn& r) { return read_optional(v, r.component, read_u64); }},
+         [](const json& v, RawColumn& r) {
+             return store(r.component, read_optional(v, read_u64));
+         }},
         {"group_element", false,
-         [](const json& v, RawColumn& r) { return read_optional(v, r.group_element, read_u64); }},
+         [](const json& v, RawColumn& r) {
+             return store(r.group_element, read_optional(v, read_u64));
+         }},
         {"segment_index", false,
-         [](const json& v, RawColumn& r) { return read_bool(v, r.segment_index); }},
+         [](const json& v, RawColumn& r) { return store(r.segment_index, read_bool(v)); }},
     }};
     return read_record(value, "a column object", fields);
 }
 
 [[nodiscard]] std::expected<RawVersion, ReaderError> read_version(const json& value) {
     static constexpr std::array<Field<RawVersion>, 3> fields{{
-        {"segment", true, [](const json& v, RawVersion& r) { return read_string(v, r.segment); }},
-        {"element", true, [](const json& v, RawVersion& r) { return read_u64(v, r.element); }},
-        {"values", true, [](const json& v, RawVersion& r) { return read_strings(v, r.values); }},
+        {"segment", true,
+         [](const json& v, RawVersion& r) { return store(r.segment, read_string(v)); }},
+        {"element", true,
+         [](const json& v, RawVersion& r) { return store(r.element, read_u64(v)); }},
+        {"values", true,
+         [](const json& v, RawVersion& r) { return store(r.values, read_strings(v)); }},
     }};
     return read_record(value, "a version object", fields);
 }

@@ -133,11 +133,11 @@ const json* member(const json::object_t& object, std::string_view key) {
 }
 
 template <typename T>
-std::unexpected<SpecError> fail(const std::expected<T, SpecError>& result) {
+[[nodiscard]] std::unexpected<SpecError> fail(const std::expected<T, SpecError>& result) {
     return std::unexpected(result.error());
 }
 
-Check check_version(const json& value) {
+[[nodiscard]] Check check_version(const json& value) {
     static constexpr std::array<std::string_view, 3> keys = {"segment", "element", "values"};
     const std::string path = "version";
     const auto object = object_at(value, path);
@@ -157,7 +157,7 @@ Check check_version(const json& value) {
     return check_member_texts(v, path, "values");
 }
 
-Check check_trigger(const json::object_t& loop, const std::string& loop_path) {
+[[nodiscard]] Check check_trigger(const json::object_t& loop, const std::string& loop_path) {
     static constexpr std::array<std::string_view, 2> allowed = {"segment", "where"};
     static constexpr std::array<std::string_view, 1> required = {"segment"};
     std::string path;
@@ -175,7 +175,7 @@ Check check_trigger(const json::object_t& loop, const std::string& loop_path) {
     return check_member_map(trigger, path);
 }
 
-Check check_control(const json::object_t& loop, const std::string& loop_path) {
+[[nodiscard]] Check check_control(const json::object_t& loop, const std::string& loop_path) {
     static constexpr std::array<std::string_view, 4> keys = {"opener_element", "closer_element",
                                                              "count_element", "count"};
     if (member(loop, "control") == nullptr) {
@@ -198,7 +198,7 @@ Check check_control(const json::object_t& loop, const std::string& loop_path) {
     return check_member(control, path, "count", LeafKind::Text, null_refused);
 }
 
-Check check_loop(const json& value, const std::string& path) {
+[[nodiscard]] Check check_loop(const json& value, const std::string& path) {
     static constexpr std::array<std::string_view, 5> allowed = {"parent", "trigger", "segments",
                                                                 "end", "control"};
     static constexpr std::array<std::string_view, 1> required = {"trigger"};
@@ -225,7 +225,7 @@ Check check_loop(const json& value, const std::string& path) {
     return check_control(loop, path);
 }
 
-Check check_repeat(const json::object_t& table, const std::string& table_path) {
+[[nodiscard]] Check check_repeat(const json::object_t& table, const std::string& table_path) {
     static constexpr std::array<std::string_view, 2> keys = {"from", "step"};
     if (member(table, "repeat") == nullptr) {
         return {};
@@ -247,7 +247,7 @@ Check check_repeat(const json::object_t& table, const std::string& table_path) {
     return {};
 }
 
-Check check_column(const json& value, const std::string& path) {
+[[nodiscard]] Check check_column(const json& value, const std::string& path) {
     static constexpr std::array<std::string_view, 7> allowed = {
         "loop", "segment", "where", "element", "component", "group_element", "segment_index"};
     const auto object = object_at(value, path);
@@ -274,7 +274,7 @@ Check check_column(const json& value, const std::string& path) {
     return check_member(column, path, "segment_index", LeafKind::Flag, null_refused);
 }
 
-Check check_table(const json& value, const std::string& path) {
+[[nodiscard]] Check check_table(const json& value, const std::string& path) {
     static constexpr std::array<std::string_view, 5> allowed = {"loops", "ref", "segment", "repeat",
                                                                 "columns"};
     static constexpr std::array<std::string_view, 1> required = {"loops"};
@@ -313,7 +313,7 @@ Check check_table(const json& value, const std::string& path) {
     return {};
 }
 
-Check check_segment(const json& value, const std::string& path) {
+[[nodiscard]] Check check_segment(const json& value, const std::string& path) {
     static constexpr std::array<std::string_view, 1> allowed = {"elements"};
     const auto object = object_at(value, path);
     if (!object) {
@@ -375,9 +375,9 @@ Check check_segment(const json& value, const std::string& path) {
     return value.get_ptr<const json::object_t*>();
 }
 
-Check check_keys(const json::object_t& object, std::string_view path,
-                 std::span<const std::string_view> allowed,
-                 std::span<const std::string_view> required) {
+[[nodiscard]] Check check_keys(const json::object_t& object, std::string_view path,
+                               std::span<const std::string_view> allowed,
+                               std::span<const std::string_view> required) {
     for (const auto& [key, value] : object) {
         if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
             return std::unexpected(SpecError{SpecError::UnknownKey{std::string(path), key}});
@@ -392,8 +392,8 @@ Check check_keys(const json::object_t& object, std::string_view path,
     return {};
 }
 
-Check check_member(const json::object_t& object, std::string_view path, std::string_view key,
-                   LeafKind kind, bool null_ok) {
+[[nodiscard]] Check check_member(const json::object_t& object, std::string_view path,
+                                 std::string_view key, LeafKind kind, bool null_ok) {
     const json* value = member(object, key);
     if (value == nullptr || (null_ok && value->is_null()) || accepts(*value, kind)) {
         return {};
@@ -401,7 +401,7 @@ Check check_member(const json::object_t& object, std::string_view path, std::str
     return check_leaf(*value, child(path, key), kind);
 }
 
-Check check_leaf(const json& value, std::string_view path, LeafKind kind) {
+[[nodiscard]] Check check_leaf(const json& value, std::string_view path, LeafKind kind) {
     if (accepts(value, kind)) {
         return {};
     }
@@ -410,7 +410,7 @@ Check check_leaf(const json& value, std::string_view path, LeafKind kind) {
         wrong_type(path, expected_word(kind), found_word(value, integer), value));
 }
 
-Check check_member_map(const json::object_t& object, std::string_view path) {
+[[nodiscard]] Check check_member_map(const json::object_t& object, std::string_view path) {
     if (member(object, "where") == nullptr) {
         return {};
     }
@@ -427,8 +427,8 @@ Check check_member_map(const json::object_t& object, std::string_view path) {
     return {};
 }
 
-Check check_member_texts(const json::object_t& object, std::string_view path,
-                         std::string_view key) {
+[[nodiscard]] Check check_member_texts(const json::object_t& object, std::string_view path,
+                                       std::string_view key) {
     const json* value = member(object, key);
     if (value == nullptr) {
         return {};
@@ -448,7 +448,7 @@ Check check_member_texts(const json::object_t& object, std::string_view path,
     return {};
 }
 
-Check check_elements_shape(const json& value, std::string_view path) {
+[[nodiscard]] Check check_elements_shape(const json& value, std::string_view path) {
     // Composites are walked with an explicit stack, so a deeply nested document costs heap,
     // not call depth. `path` grows and shrinks with the walk; each level remembers the length
     // of its own map's path.

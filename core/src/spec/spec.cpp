@@ -12,6 +12,10 @@
 
 namespace remitrax {
 
+Spec::~Spec() {
+    release_json(source);
+}
+
 [[nodiscard]] std::expected<std::shared_ptr<const Spec>, SpecError> Spec::from_json(
     std::string_view text) {
     auto value = read_json(text);
@@ -23,6 +27,7 @@ namespace remitrax {
 
 [[nodiscard]] std::expected<std::shared_ptr<const Spec>, SpecError> Spec::from_value(
     nlohmann::json value) {
+    const JsonRelease release_value(value);
     auto spec = std::make_shared<Spec>();
     // The records borrow from the document, so it is moved into place before reading.
     spec->source = std::move(value);
@@ -106,8 +111,33 @@ namespace remitrax {
     return std::shared_ptr<const Spec>(std::move(spec));
 }
 
+// Written here rather than taken from the JSON library, whose merge drops replaced and
+// deleted members, and copies, in ways that allocate while a tree is destroyed. Here every
+// value dropped is released first, and `target` stays one whole tree at every step.
 void merge_patch(nlohmann::json& target, const nlohmann::json& patch) {
-    target.merge_patch(patch);
+    const auto* members = patch.get_ptr<const nlohmann::json::object_t*>();
+    if (members == nullptr) {
+        nlohmann::json copy = copy_json(patch);
+        release_json(target);
+        target = std::move(copy);
+        return;
+    }
+    if (!target.is_object()) {
+        nlohmann::json object = nlohmann::json::object();
+        release_json(target);
+        target = std::move(object);
+    }
+    auto& merged = target.get_ref<nlohmann::json::object_t&>();
+    for (const auto& [key, member] : *members) {
+        if (member.is_null()) {
+            if (const auto at = merged.find(key); at != merged.end()) {
+                release_json(at->second);
+                merged.erase(at);
+            }
+        } else {
+            merge_patch(merged.try_emplace(key).first->second, member);
+        }
+    }
 }
 
 [[nodiscard]] std::expected<std::shared_ptr<const Spec>, SpecError> Spec::merge_patch(
@@ -120,7 +150,9 @@ void merge_patch(nlohmann::json& target, const nlohmann::json& patch) {
     if (!patch) {
         return wrap(std::move(patch.error()));
     }
-    nlohmann::json merged = source;
+    const JsonRelease release_patch(*patch);
+    nlohmann::json merged = copy_json(source);
+    const JsonRelease release_merged(merged);
     remitrax::merge_patch(merged, *patch);
     auto spec = from_value(std::move(merged));
     if (!spec) {

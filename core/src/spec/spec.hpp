@@ -39,6 +39,10 @@ struct Spec {
     nlohmann::json source;  // the document compiled, as given (merged, for a patched spec)
     std::map<std::string, SegmentDef, std::less<>> segments;  // by id bytes
 
+    // Releases `source` without allocating (see release_json): a spec may be dropped while
+    // memory is exhausted.
+    ~Spec();
+
     // Parses `text` as JSON, then compiles it as from_value does.
     [[nodiscard]] static std::expected<std::shared_ptr<const Spec>, SpecError> from_json(
         std::string_view text);

@@ -3,6 +3,10 @@
 #include "spec/tables.hpp"
 
 #include <algorithm>
+#include <cstdint>
+#include <map>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "base/text.hpp"
@@ -29,10 +33,6 @@ std::unexpected<SpecError> empty_segment_id(std::string path) {
     return std::unexpected(SpecError{SpecError::EmptySegmentId{std::nullopt, std::move(path)}});
 }
 
-bool contains(std::span<const LoopId> ids, LoopId id) {
-    return std::find(ids.begin(), ids.end(), id) != ids.end();
-}
-
 // Compact JSON, with any invalid UTF-8 of a programmatically built document replaced rather
 // than thrown on.
 std::string compact(const nlohmann::json& value) {
@@ -54,7 +54,33 @@ std::optional<std::pair<std::string, std::string>> anchor_only_key(const RawColu
     return std::nullopt;
 }
 
+// The first anchor, in list order, that has another anchor inside it, and the first anchor, in
+// list order, inside that one.
+std::optional<std::pair<LoopId, LoopId>> nested_anchors(const LoopNesting& nesting,
+                                                        std::span<const LoopId> anchors) {
+    // Each anchor's number in the walk and its place in the list, by number: the anchors inside
+    // one are a run of this list.
+    std::vector<std::pair<std::size_t, std::size_t>> walked;
+    walked.reserve(anchors.size());
+    for (std::size_t place = 0; place < anchors.size(); ++place) {
+        walked.emplace_back(nesting.entered(anchors[place]), place);
+    }
+    std::ranges::sort(walked);
+    for (const LoopId outer : anchors) {
+        auto inside = std::ranges::upper_bound(walked, std::pair{nesting.entered(outer), SIZE_MAX});
+        std::optional<std::size_t> first;
+        for (; inside != walked.end() && inside->first < nesting.left(outer); ++inside) {
+            first = std::min(first.value_or(SIZE_MAX), inside->second);
+        }
+        if (first) {
+            return std::pair{outer, anchors[*first]};
+        }
+    }
+    return std::nullopt;
+}
+
 [[nodiscard]] std::expected<TableDef, SpecError> compile_table(const Spec& spec,
+                                                               const LoopNesting& nesting,
                                                                const std::string& name,
                                                                const nlohmann::json& value) {
     using E = TableDefError;
@@ -72,12 +98,14 @@ std::optional<std::pair<std::string, std::string>> anchor_only_key(const RawColu
 
     TableDef table;
     table.name = name;
+    std::unordered_set<LoopId> listed;
+    listed.reserve(raw->loops.size());
     for (const std::string& loop : raw->loops) {
         const auto id = spec.loop_id(loop);
         if (!id) {
             return bad_table(name, {E::UnknownLoop{loop}});
         }
-        if (contains(table.loops, *id)) {
+        if (!listed.insert(*id).second) {
             return bad_table(name, {E::DuplicateLoop{loop}});
         }
         table.loops.push_back(*id);
@@ -112,24 +140,15 @@ std::optional<std::pair<std::string, std::string>> anchor_only_key(const RawColu
         if (raw->repeat) {
             return bad_table(name, {E::RepeatWithoutSegment{}});
         }
-        std::vector<std::vector<LoopId>> ancestors;
-        ancestors.reserve(table.loops.size());
-        for (const LoopId inner : table.loops) {
-            ancestors.push_back(spec.ancestors(inner));
-        }
-        for (const LoopId outer : table.loops) {
-            for (std::size_t i = 0; i < table.loops.size(); ++i) {
-                if (contains(ancestors[i], outer)) {
-                    return bad_table(name, {E::NestedAnchors{spec.loops[outer].name,
-                                                             spec.loops[table.loops[i]].name}});
-                }
-            }
+        if (const auto nested = nested_anchors(nesting, table.loops)) {
+            return bad_table(name, {E::NestedAnchors{spec.loops[nested->first].name,
+                                                     spec.loops[nested->second].name}});
         }
     }
 
     table.columns.reserve(raw->columns.size());
     for (const auto& [column, column_value] : raw->columns) {
-        auto source = compile_column(spec, table, column, *column_value);
+        auto source = compile_column(spec, nesting, table, column, *column_value);
         if (!source) {
             return std::unexpected(std::move(source.error()));
         }
@@ -138,17 +157,67 @@ std::optional<std::pair<std::string, std::string>> anchor_only_key(const RawColu
     return table;
 }
 
-// The loop-anchored tables enclosing `start` (the loop itself included), outermost first.
-std::vector<TableIndex> chain_from(std::span<const LoopDef> loops,
-                                   std::span<const std::optional<TableIndex>> owner,
-                                   std::optional<LoopId> start) {
-    std::vector<TableIndex> chain;
-    for (auto at = start; at; at = loops[*at].parent) {
-        if (const auto table = owner[*at]) {
-            chain.push_back(*table);
+// Chains of loop-anchored tables, outermost first, each kept once and named by a number:
+// chain 0 is empty, and every other chain is a shorter one with one more table inside it, so
+// two chains are equal exactly when their numbers are.
+class Chains {
+  public:
+    // The chain `outer` with `table` inside it.
+    std::size_t extend(std::size_t outer, TableIndex table) {
+        const auto [at, added] = known_.try_emplace({outer, table}, links_.size());
+        if (added) {
+            links_.push_back({outer, table, links_[outer].length + 1});
+        }
+        return at->second;
+    }
+    std::size_t length(std::size_t chain) const { return links_[chain].length; }
+    // The chain's prefixes, one per length from 1, ending with the chain itself.
+    std::vector<std::size_t> prefixes(std::size_t chain) const {
+        std::vector<std::size_t> out(links_[chain].length);
+        for (std::size_t at = out.size(); at > 0; chain = links_[chain].outer) {
+            out[--at] = chain;
+        }
+        return out;
+    }
+    // The chain's tables, outermost first.
+    std::vector<TableIndex> tables(std::size_t chain) const {
+        std::vector<TableIndex> out;
+        for (const std::size_t prefix : prefixes(chain)) {
+            out.push_back(links_[prefix].table);
+        }
+        return out;
+    }
+
+  private:
+    struct Link {
+        std::size_t outer;
+        TableIndex table;
+        std::size_t length;
+    };
+    std::vector<Link> links_{{0, 0, 0}};
+    std::map<std::pair<std::size_t, TableIndex>, std::size_t> known_;
+};
+
+// For each loop, the chain of the loop-anchored tables enclosing it, the loop itself included.
+// Each loop is worked out once, from its parent's chain.
+std::vector<std::size_t> enclosing_chains(std::span<const LoopDef> loops,
+                                          std::span<const std::optional<TableIndex>> owner,
+                                          Chains& chains) {
+    constexpr std::size_t unknown = SIZE_MAX;
+    std::vector<std::size_t> chain(loops.size(), unknown);
+    std::vector<LoopId> path;
+    for (LoopId start = 0; start < loops.size(); ++start) {
+        path.clear();
+        for (auto at = std::optional<LoopId>(start); at && chain[*at] == unknown;
+             at = loops[*at].parent) {
+            path.push_back(*at);
+        }
+        for (auto at = path.rbegin(); at != path.rend(); ++at) {
+            const auto parent = loops[*at].parent;
+            const std::size_t outer = parent ? chain[*parent] : 0;
+            chain[*at] = owner[*at] ? chains.extend(outer, *owner[*at]) : outer;
         }
     }
-    std::reverse(chain.begin(), chain.end());
     return chain;
 }
 
@@ -181,7 +250,31 @@ std::vector<std::string> table_names(std::span<const TableDef> tables,
     return {};
 }
 
+LoopNesting::LoopNesting(const Spec& spec)
+    : entered_(spec.loops.size(), 0), left_(spec.loops.size(), 0) {
+    std::size_t number = 0;
+    // The loops being walked, each with the place of its next child to enter.
+    std::vector<std::pair<LoopId, std::size_t>> open;
+    for (const LoopId root : spec.roots) {
+        entered_[root] = number++;
+        open.emplace_back(root, 0);
+        while (!open.empty()) {
+            auto& [loop, next] = open.back();
+            const std::vector<LoopId>& children = spec.loops[loop].children;
+            if (next == children.size()) {
+                left_[loop] = number;
+                open.pop_back();
+                continue;
+            }
+            const LoopId child = children[next++];
+            entered_[child] = number++;
+            open.emplace_back(child, 0);
+        }
+    }
+}
+
 [[nodiscard]] std::expected<ColumnSource, SpecError> compile_column(const Spec& spec,
+                                                                    const LoopNesting& nesting,
                                                                     const TableDef& table,
                                                                     std::string_view name,
                                                                     const nlohmann::json& value) {
@@ -253,9 +346,8 @@ std::vector<std::string> table_names(std::span<const TableDef> tables,
         if (!loop) {
             return fail({E::UnknownLoop{*raw->loop}});
         }
-        const std::vector<LoopId> ancestors = spec.ancestors(*loop);
         for (const LoopId anchor : table.loops) {
-            if (!contains(ancestors, anchor)) {
+            if (!nesting.encloses(anchor, *loop)) {
                 return fail({E::NotADescendant{*raw->loop, spec.loops[anchor].name}});
             }
         }
@@ -301,40 +393,54 @@ std::vector<std::string> table_names(std::span<const TableDef> tables,
         }
     }
 
+    // The first table of each ref.
+    std::map<std::string_view, TableIndex> refs;
     for (TableIndex t = 0; t < tables.size(); ++t) {
-        for (TableIndex u = 0; u < t; ++u) {
-            if (tables[u].ref == tables[t].ref) {
-                return bad_table(tables[t].name, {E::RefTaken{tables[t].ref, tables[u].name}});
-            }
+        const auto [earlier, added] = refs.try_emplace(tables[t].ref, t);
+        if (!added) {
+            return bad_table(tables[t].name,
+                             {E::RefTaken{tables[t].ref, tables[earlier->second].name}});
         }
     }
 
+    Chains chains;
+    const std::vector<std::size_t> enclosing = enclosing_chains(loops, owner, chains);
+    std::vector<std::size_t> anchor_chains;
+    std::vector<std::string_view> taken;
     for (TableDef& table : tables) {
-        // A loop-anchored table is not its own ancestor, so its walk starts above the anchor.
-        std::vector<std::vector<TableIndex>> chains;
-        chains.reserve(table.loops.size());
+        // A loop-anchored table is not its own ancestor, so its chain is the one above the anchor.
+        anchor_chains.clear();
         std::size_t longest = 0;
         for (std::size_t i = 0; i < table.loops.size(); ++i) {
             const LoopId anchor = table.loops[i];
-            chains.push_back(
-                chain_from(loops, owner,
-                           table.segment ? std::optional<LoopId>(anchor) : loops[anchor].parent));
-            if (chains[i].size() > chains[longest].size()) {
+            const auto start = table.segment ? std::optional<LoopId>(anchor) : loops[anchor].parent;
+            anchor_chains.push_back(start ? enclosing[*start] : 0);
+            if (chains.length(anchor_chains[i]) > chains.length(anchor_chains[longest])) {
                 longest = i;
             }
         }
-        const std::vector<TableIndex>& chain = chains[longest];
-        for (std::size_t i = 0; i < chains.size(); ++i) {
-            if (!std::equal(chains[i].begin(), chains[i].end(), chain.begin())) {
-                return bad_table(table.name,
-                                 {E::UnrelatedAnchors{
-                                     loops[table.loops[longest]].name, table_names(tables, chain),
-                                     loops[table.loops[i]].name, table_names(tables, chains[i])}});
+        // Every anchor's chain must be a prefix of the longest one: the prefix of its length.
+        const std::vector<std::size_t> prefixes = chains.prefixes(anchor_chains[longest]);
+        for (std::size_t i = 0; i < anchor_chains.size(); ++i) {
+            const std::size_t length = chains.length(anchor_chains[i]);
+            if (length > 0 && prefixes[length - 1] != anchor_chains[i]) {
+                return bad_table(
+                    table.name,
+                    {E::UnrelatedAnchors{loops[table.loops[longest]].name,
+                                         table_names(tables, chains.tables(anchor_chains[longest])),
+                                         loops[table.loops[i]].name,
+                                         table_names(tables, chains.tables(anchor_chains[i]))}});
             }
         }
-        for (const auto& [column, source] : table.columns) {
+        const std::vector<TableIndex> chain = chains.tables(anchor_chains[longest]);
+        if (!chain.empty()) {
+            taken.clear();
             for (const TableIndex ancestor : chain) {
-                if (column == tables[ancestor].ref) {
+                taken.push_back(tables[ancestor].ref);
+            }
+            std::ranges::sort(taken);
+            for (const auto& [column, source] : table.columns) {
+                if (std::ranges::binary_search(taken, std::string_view(column))) {
                     return bad_column(table.name, column, {E::ReservedName{column}});
                 }
             }
@@ -349,8 +455,9 @@ std::vector<std::string> table_names(std::span<const TableDef> tables,
     const Spec& spec, const RawMembers& tables) {
     std::vector<TableDef> out;
     out.reserve(tables.size());
+    const LoopNesting nesting(spec);
     for (const auto& [name, value] : tables) {
-        auto table = compile_table(spec, name, *value);
+        auto table = compile_table(spec, nesting, name, *value);
         if (!table) {
             return std::unexpected(std::move(table.error()));
         }

@@ -90,6 +90,28 @@ struct TableDef {
     friend bool operator==(const TableDef&, const TableDef&) = default;
 };
 
+// Whether one loop lies inside another, answered in constant time. A depth-first walk from
+// the roots numbers the loops as it enters them, so the loops inside a loop are those it
+// numbers after that loop and before it leaves it.
+class LoopNesting {
+  public:
+    // Walks the spec's roots and children, which must be linked.
+    explicit LoopNesting(const Spec& spec);
+
+    // `outer` is a proper ancestor of `inner`.
+    bool encloses(LoopId outer, LoopId inner) const {
+        return entered_[outer] < entered_[inner] && entered_[inner] < left_[outer];
+    }
+    // The loop's number in the walk.
+    std::size_t entered(LoopId loop) const { return entered_[loop]; }
+    // The number after those of the loop and of every loop inside it.
+    std::size_t left(LoopId loop) const { return left_[loop]; }
+
+  private:
+    std::vector<std::size_t> entered_;
+    std::vector<std::size_t> left_;
+};
+
 // Compiles the `tables` section (name and value, in bytewise name order) against the spec's
 // compiled loops. Tables keep that order; the first fault met is returned.
 [[nodiscard]] std::expected<std::vector<TableDef>, SpecError> compile_tables(
@@ -101,9 +123,10 @@ struct TableDef {
                                                             std::span<const LoopId> ids,
                                                             std::string_view segment);
 
-// Compiles one column of `table`, whose anchors, segment and repeat are already set. Faults are
-// reported with the table's and the column's names.
+// Compiles one column of `table`, whose anchors, segment and repeat are already set; `nesting`
+// is that of `spec`. Faults are reported with the table's and the column's names.
 [[nodiscard]] std::expected<ColumnSource, SpecError> compile_column(const Spec& spec,
+                                                                    const LoopNesting& nesting,
                                                                     const TableDef& table,
                                                                     std::string_view name,
                                                                     const nlohmann::json& value);

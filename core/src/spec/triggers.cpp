@@ -1,11 +1,14 @@
 // Loop triggers: matching a segment against a trigger, and the check that no two sibling loops
 // could open on the same segment without one being the more specific.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "base/text.hpp"
 #include "spec/spec.hpp"
@@ -106,15 +109,161 @@ std::optional<SpecError> pair_fault(const Spec& spec, LoopId first, LoopId secon
                                                     render_trigger(b.trigger)}};
 }
 
-std::optional<SpecError> siblings_fault(const Spec& spec, std::span<const LoopId> siblings) {
-    for (std::size_t i = 0; i < siblings.size(); ++i) {
-        for (std::size_t j = i + 1; j < siblings.size(); ++j) {
-            if (auto fault = pair_fault(spec, siblings[i], siblings[j])) {
-                return fault;
+// The fault of the earliest pair (by place in `siblings`, then by the later place) among
+// `places`, ascending places of siblings, or nothing when every pair is fine. `found` holds
+// the earliest fault met in other groups so far; a pair after it is not examined.
+void earliest_fault(
+    const Spec& spec, std::span<const LoopId> siblings, std::span<const std::size_t> places,
+    std::optional<std::pair<std::pair<std::size_t, std::size_t>, SpecError>>& found) {
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        if (found && places[i] > found->first.first) {
+            return;
+        }
+        for (std::size_t j = i + 1; j < places.size(); ++j) {
+            const std::pair pair{places[i], places[j]};
+            if (found && pair >= found->first) {
+                break;
+            }
+            if (auto fault = pair_fault(spec, siblings[places[i]], siblings[places[j]])) {
+                found.emplace(pair, std::move(*fault));
+                return;
             }
         }
     }
-    return std::nullopt;
+}
+
+// How many conditions test `position`.
+std::size_t tests_of(std::span<const Condition> conditions, std::uint64_t position) {
+    std::size_t count = 0;
+    for (const auto& [at, value] : conditions) {
+        if (at == position) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+// The value at `position` of each of `places`, which all test it once, with its place, by
+// value and then by place.
+void values_at(const Spec& spec, std::span<const LoopId> siblings,
+               std::span<const std::size_t> places, std::uint64_t position,
+               std::vector<std::pair<std::string_view, std::size_t>>& out) {
+    out.clear();
+    for (const std::size_t place : places) {
+        for (const auto& [at, value] : spec.loops[siblings[place]].trigger.conditions) {
+            if (at == position) {
+                out.emplace_back(value, place);
+            }
+        }
+    }
+    std::ranges::sort(out);
+}
+
+// Of the positions that every trigger of `places` tests exactly once, the one holding the most
+// distinct values, which splits the triggers finest; none when no position is shared.
+std::optional<std::uint64_t> splitting_position(
+    const Spec& spec, std::span<const LoopId> siblings, std::span<const std::size_t> places,
+    std::vector<std::pair<std::string_view, std::size_t>>& scratch) {
+    const auto conditions_of = [&](std::size_t place) -> std::span<const Condition> {
+        return spec.loops[siblings[place]].trigger.conditions;
+    };
+    std::optional<std::uint64_t> best;
+    std::size_t best_values = 0;
+    for (const auto& [position, value] : conditions_of(places.front())) {
+        const bool shared = std::ranges::all_of(places, [&](std::size_t place) {
+            return tests_of(conditions_of(place), position) == 1;
+        });
+        if (!shared) {
+            continue;
+        }
+        values_at(spec, siblings, places, position, scratch);
+        std::size_t values = 0;
+        for (std::size_t k = 0; k < scratch.size(); ++k) {
+            if (k == 0 || scratch[k].first != scratch[k - 1].first) {
+                ++values;
+            }
+        }
+        if (values > best_values) {
+            best = position;
+            best_values = values;
+        }
+    }
+    return best;
+}
+
+// Only some pairs can be faulty: two triggers on different segments never are, nor a trigger
+// without conditions and one with some, nor two triggers that hold different values at a
+// position each tests once. So the siblings are split into groups by segment, each group into
+// the triggers without conditions and the others, and the others, when some position is tested
+// once by each, by the value there (at the position with the most values); pairs are examined only
+// within a group, each group in the order of the whole list, and the earliest fault of all groups
+// is the one reported. Siblings that differ at one position therefore cost about as much as sorting
+// them.
+std::optional<SpecError> siblings_fault(const Spec& spec, std::span<const LoopId> siblings) {
+    if (siblings.size() < 2) {
+        return std::nullopt;
+    }
+    const auto trigger_of = [&](std::size_t place) -> const Trigger& {
+        return spec.loops[siblings[place]].trigger;
+    };
+    std::vector<std::size_t> places(siblings.size());
+    for (std::size_t place = 0; place < places.size(); ++place) {
+        places[place] = place;
+    }
+    // By segment, then triggers without conditions first, then by place.
+    std::ranges::sort(places, [&](std::size_t x, std::size_t y) {
+        const Trigger& a = trigger_of(x);
+        const Trigger& b = trigger_of(y);
+        if (a.segment != b.segment) {
+            return a.segment < b.segment;
+        }
+        if (a.conditions.empty() != b.conditions.empty()) {
+            return a.conditions.empty();
+        }
+        return x < y;
+    });
+    std::optional<std::pair<std::pair<std::size_t, std::size_t>, SpecError>> found;
+    std::vector<std::pair<std::string_view, std::size_t>> by_value;
+    std::vector<std::size_t> run;
+    for (std::size_t begin = 0; begin < places.size();) {
+        const Trigger& first = trigger_of(places[begin]);
+        std::size_t end = begin + 1;
+        while (end < places.size() && trigger_of(places[end]).segment == first.segment &&
+               trigger_of(places[end]).conditions.empty() == first.conditions.empty()) {
+            ++end;
+        }
+        const std::span<const std::size_t> group(places.data() + begin, end - begin);
+        begin = end;
+        if (group.size() < 2) {
+            continue;
+        }
+        const auto position = first.conditions.empty()
+                                  ? std::nullopt
+                                  : splitting_position(spec, siblings, group, by_value);
+        if (!position) {
+            earliest_fault(spec, siblings, group, found);
+            continue;
+        }
+        values_at(spec, siblings, group, *position, by_value);
+        for (std::size_t from = 0; from < by_value.size();) {
+            std::size_t to = from + 1;
+            while (to < by_value.size() && by_value[to].first == by_value[from].first) {
+                ++to;
+            }
+            if (to - from > 1) {
+                run.clear();
+                for (std::size_t k = from; k < to; ++k) {
+                    run.push_back(by_value[k].second);
+                }
+                earliest_fault(spec, siblings, run, found);
+            }
+            from = to;
+        }
+    }
+    if (!found) {
+        return std::nullopt;
+    }
+    return std::move(found->second);
 }
 
 }  // namespace
