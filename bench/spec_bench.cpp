@@ -143,6 +143,17 @@ bool parse_counts(const char* text, std::vector<long>& out) {
     }
 }
 
+// The median seconds to build a processor over `spec`.
+double processor_seconds(int runs, const std::shared_ptr<const Spec>& spec) {
+    return bench::median_seconds(runs, [&] {
+        const auto t0 = Clock::now();
+        const Processor processor(spec, Delimiters{});
+        const auto t1 = Clock::now();
+        g_sink = g_sink + 1;
+        return seconds(t0, t1);
+    });
+}
+
 template <class Load>
 void measure(const char* name, int runs, Load load) {
     std::shared_ptr<const Spec> spec;
@@ -156,13 +167,7 @@ void measure(const char* name, int runs, Load load) {
         std::fprintf(stderr, "spec %s did not load\n", name);
         std::exit(1);
     }
-    const double processor_s = bench::median_seconds(runs, [&] {
-        const auto t0 = Clock::now();
-        const Processor processor(spec, Delimiters{});
-        const auto t1 = Clock::now();
-        g_sink = g_sink + 1;
-        return seconds(t0, t1);
-    });
+    const double processor_s = processor_seconds(runs, spec);
     std::printf("spec=%s loops=%zu segment_defs=%zu load_s=%.4f processor_s=%.4f\n", name,
                 spec->loops.size(), spec->segments.size(), load_s, processor_s);
     std::fflush(stdout);
@@ -188,13 +193,7 @@ void measure_shape(const std::string& name, int runs, const nlohmann::json& docu
         std::fprintf(stderr, "spec %s did not load\n", name.c_str());
         std::exit(1);
     }
-    const double processor_s = bench::median_seconds(runs, [&] {
-        const auto t0 = Clock::now();
-        const Processor processor(spec, Delimiters{});
-        const auto t1 = Clock::now();
-        g_sink = g_sink + 1;
-        return seconds(t0, t1);
-    });
+    const double processor_s = processor_seconds(runs, spec);
     bool patched = true;
     const double patch_s = bench::median_seconds(runs, [&] {
         const auto t0 = Clock::now();

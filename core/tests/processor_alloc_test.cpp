@@ -38,6 +38,15 @@ std::string repeated_input() {
                                        100);
 }
 
+// Every segment of the document, parsed once, so that feeding them allocates nothing more.
+std::vector<Segment> segments_of(const Document& document) {
+    std::vector<Segment> segments;
+    for (std::size_t i = 0; i < document.size(); ++i) {
+        segments.push_back(*document.segment(i));
+    }
+    return segments;
+}
+
 // Feeds every segment and ends the input; the number of diagnostics given.
 std::size_t pass(Processor& processor, const std::vector<Segment>& segments) {
     std::size_t found = 0;
@@ -52,10 +61,7 @@ TEST(ProcessorAlloc, FeedingAWarmProcessorAllocatesOnlyForColumnGrowth) {
     ASSERT_FALSE(text.empty());
     const auto document = Document::parse(Buffer::copy_of(text));
     ASSERT_TRUE(document.has_value());
-    std::vector<Segment> segments;
-    for (std::size_t i = 0; i < document->size(); ++i) {
-        segments.push_back(*document->segment(i));
-    }
+    const std::vector<Segment> segments = segments_of(*document);
     ASSERT_GT(segments.size(), 5000U);
 
     Processor processor(Spec::builtin_835(), document->delimiters());
@@ -86,10 +92,7 @@ TEST(ProcessorAlloc, AWarmTakeIntoSpareTablesAllocatesNothing) {
     ASSERT_FALSE(text.empty());
     const auto document = Document::parse(Buffer::copy_of(text));
     ASSERT_TRUE(document.has_value());
-    std::vector<Segment> segments;
-    for (std::size_t i = 0; i < document->size(); ++i) {
-        segments.push_back(*document->segment(i));
-    }
+    const std::vector<Segment> segments = segments_of(*document);
     Processor processor(Spec::builtin_835(), document->delimiters());
     // Two sets of tables go round, as in a stream whose batches are dropped: each take fills
     // the set taken the time before the last.
