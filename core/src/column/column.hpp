@@ -68,7 +68,7 @@ struct ColumnData {
     struct Time32 {
         std::vector<std::int32_t> values;  // seconds of the day
     };
-    // In the order of ColumnKind.
+    // One alternative per ColumnKind; code names them by type, never by position.
     using Values = std::variant<Binary, Int64, Decimal128, Date32, Time32>;
 
     // The most data bytes a binary column holds: the largest 32-bit offset.
